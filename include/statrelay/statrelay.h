@@ -1,0 +1,86 @@
+// StatRelay: in-process usage statistics of the Lumora product.
+//
+// A host calls Start for each report it keeps (report numbers 0, 2 and 4 get a
+// report file), records values with the SR_ functions from any thread, asks for
+// uploads, and calls Stop once after all its other calls have returned.
+// No export reports failure: every one returns a fixed value.
+#ifndef STATRELAY_STATRELAY_H_
+#define STATRELAY_STATRELAY_H_
+
+#include <stdint.h>
+
+// One UTF-16 code unit: the text type of every text that crosses the boundary.
+#if defined(_WIN32)
+typedef wchar_t SRCHAR;
+#define SR_CALL __cdecl
+#else
+typedef char16_t SRCHAR;
+#define SR_CALL
+#endif
+
+#if defined(_WIN32)
+#if defined(STATRELAY_BUILDING)
+#define SR_EXPORT __declspec(dllexport)
+#else
+#define SR_EXPORT __declspec(dllimport)
+#endif
+#else
+#define SR_EXPORT __attribute__((visibility("default")))
+#endif
+
+// Parameter block base: the address reports are to be sent to.
+// The block owns copies of its texts; a text is never null (absent = empty).
+class SR_EXPORT ParamBase {
+ public:
+  explicit ParamBase(const SRCHAR* report_url = nullptr);
+  virtual ~ParamBase();
+  ParamBase(const ParamBase&) = delete;
+  ParamBase& operator=(const ParamBase&) = delete;
+
+  const SRCHAR* ReportUrl() const { return report_url_; }
+
+ protected:
+  void SetReportUrlText(const SRCHAR* text);
+
+ private:
+  SRCHAR* report_url_;  // owned, NUL-terminated
+};
+
+// The block Start receives: product version, install channel and report URL.
+// The constructor copies the given texts (null = absent) and fills every empty
+// one from the product installation.
+class SR_EXPORT CPCFParam : public ParamBase {
+ public:
+  CPCFParam(const SRCHAR* version = nullptr, const SRCHAR* channel = nullptr,
+            const SRCHAR* report_url = nullptr);
+  ~CPCFParam() override;
+
+  const SRCHAR* Version() const { return version_; }
+  const SRCHAR* Channel() const { return channel_; }
+
+ private:
+  SRCHAR* version_;  // owned, NUL-terminated
+  SRCHAR* channel_;  // owned, NUL-terminated
+};
+
+extern "C" {
+
+// Starts report `report`; param is required the first time 0, 2 or 4 is started.
+SR_EXPORT int SR_CALL Start(int report, CPCFParam* param);                 // 1
+// Seals every report file and stops all worker threads.
+SR_EXPORT int SR_CALL Stop(void);                                          // 1
+SR_EXPORT int SR_CALL SR_W(uint32_t id, int report);                       // 1
+SR_EXPORT int SR_CALL SR_WW(uint32_t id, int value, int report);           // 0
+SR_EXPORT int SR_CALL SR_WS(uint32_t id, const SRCHAR* text, int report);  // 0
+SR_EXPORT int SR_CALL SR_SW(const SRCHAR* key, int value, int report);     // 0
+SR_EXPORT int SR_CALL SR_SS(const SRCHAR* key, const SRCHAR* text, int report);  // 0
+SR_EXPORT int SR_CALL SR_ReportValueEx(uint32_t id, const SRCHAR* text);   // 1
+SR_EXPORT int SR_CALL ReportNow(void);                                     // 1
+SR_EXPORT int SR_CALL UploadAllNowSync(void);                              // 1
+SR_EXPORT int SR_CALL UploadAllNowSyncRetry(int retry);                    // 1
+SR_EXPORT int SR_CALL UploadAllNowAsync(void);                             // 1
+SR_EXPORT int SR_CALL UploadFile(const SRCHAR* path, const SRCHAR* url);   // 0
+
+}  // extern "C"
+
+#endif  // STATRELAY_STATRELAY_H_

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, when missing.
+set -euo pipefail
+need=()
+for pkg in cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev \
+           libsqlite3-dev clang llvm g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 \
+           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  SUDO=""
+  [ "$(id -u)" = 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}"
+fi

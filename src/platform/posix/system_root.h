@@ -1,0 +1,26 @@
+// The folder that holds, on Linux, every place Windows provides per computer:
+// the registry hive, ProgramData, Public/Documents and the named-mutex locks.
+#ifndef STATRELAY_PLATFORM_POSIX_SYSTEM_ROOT_H_
+#define STATRELAY_PLATFORM_POSIX_SYSTEM_ROOT_H_
+
+#include <string>
+
+namespace platform::posix {
+
+// $STATRELAY_ROOT when set and not empty; else /var/lib/statrelay when it is a
+// writable folder; else ${XDG_STATE_HOME:-$HOME/.local/state}/statrelay.
+// Read afresh at each call (tests point it elsewhere). Not created here.
+std::string SystemRoot();
+
+// SystemRoot() + "/" + relative, with the folders up to and including the last
+// component of `relative_dir` created (mode 0777 | sticky-free, umask ignored)
+// when `create` is set. Returns the joined path either way.
+std::string SystemPath(const std::string& relative_dir, bool create);
+
+// Creates `path` and its missing parents with mode 0777 whatever the umask, so
+// that every local user can use them. True when `path` is a folder afterwards.
+bool MakeSharedDirs(const std::string& path);
+
+}  // namespace platform::posix
+
+#endif  // STATRELAY_PLATFORM_POSIX_SYSTEM_ROOT_H_

@@ -1,0 +1,86 @@
+// Registry service: HKLM and HKCU keys holding typed values.
+//
+// Windows: the real registry (the view a 32-bit process sees by default).
+// Linux: a SQLite hive at <system root>/registry.db; key and value names are
+// compared without regard to ASCII case, values are enumerated in creation
+// order, HKCU is kept per user id, and every change is one transaction that
+// waits out other writers instead of failing.
+//
+// Every result is a Win32 error code (the same numbers on both systems).
+#ifndef STATRELAY_PLATFORM_REGISTRY_H_
+#define STATRELAY_PLATFORM_REGISTRY_H_
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+namespace platform {
+
+enum class RegRoot { kLocalMachine, kCurrentUser };
+
+inline constexpr uint32_t kRegSz = 1;
+inline constexpr uint32_t kRegExpandSz = 2;
+inline constexpr uint32_t kRegBinary = 3;
+inline constexpr uint32_t kRegDword = 4;
+inline constexpr uint32_t kRegQword = 11;
+
+inline constexpr long kErrSuccess = 0;
+inline constexpr long kErrFileNotFound = 2;     // key or value missing
+inline constexpr long kErrAccessDenied = 5;
+inline constexpr long kErrInvalidHandle = 6;    // the key object is not open
+inline constexpr long kErrInvalidParameter = 87;
+inline constexpr long kErrMoreData = 234;       // name or data does not fit
+inline constexpr long kErrNoMoreItems = 259;    // enumeration index past the end
+
+// An open key. Move-only; closes itself. Not for concurrent use of one object.
+class RegistryKey {
+ public:
+  RegistryKey() = default;
+  ~RegistryKey();
+  RegistryKey(RegistryKey&& other) noexcept;
+  RegistryKey& operator=(RegistryKey&& other) noexcept;
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+
+  // Opens an existing key for reading, or for reading and writing.
+  long Open(RegRoot root, SrStringView path, bool writable);
+  // Opens the key, creating it and its missing parents first (with the open
+  // security attributes, so that every user may change them).
+  long Create(RegRoot root, SrStringView path);
+  bool IsOpen() const { return handle_ != nullptr; }
+  void Close();
+
+  // Stores a value (an existing value of that name keeps its place in the
+  // enumeration order). REG_SZ data is the code units, a NUL is not required.
+  long SetValue(SrStringView name, uint32_t type, const void* data, uint32_t size);
+  // Reads a value. *size: in = room in bytes, out = bytes of the value. With no
+  // data buffer, only type and size are returned. kErrMoreData when it does not fit.
+  long QueryValue(SrStringView name, uint32_t* type, void* data, uint32_t* size) const;
+  long DeleteValue(SrStringView name);
+  long CountValues(uint32_t* count) const;
+  // The index-th value in enumeration order. *name_length: in = room in code
+  // units including the NUL, out = code units written without the NUL. *size as
+  // for QueryValue. kErrMoreData when the name or the data does not fit,
+  // kErrNoMoreItems past the last value. type, data and size may be null.
+  long EnumValue(uint32_t index, SRCHAR* name, uint32_t* name_length, uint32_t* type, void* data,
+                 uint32_t* size) const;
+  // The index-th direct subkey's name (in creation order on Linux, sorted on Windows).
+  long EnumSubKey(uint32_t index, SrString* name) const;
+
+ private:
+  void* handle_ = nullptr;  // HKEY on Windows, backend key record on Linux
+};
+
+// One-call helpers in the manner of SHGetValueW / SHSetValueW / SHDeleteValueW.
+long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
+                      void* data, uint32_t* size);
+// Creates the key when missing.
+long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
+                      const void* data, uint32_t size);
+long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name);
+// Deletes a key with all its subkeys and values.
+long DeleteRegistryTree(RegRoot root, SrStringView path);
+
+}  // namespace platform
+
+#endif  // STATRELAY_PLATFORM_REGISTRY_H_
