@@ -1,0 +1,63 @@
+// File service: the few file operations the library needs.
+//
+// A report file is opened for exclusive use: while it is open, no other process
+// can open, rename or delete it. Windows: share mode 0. Linux: an exclusive
+// flock held for as long as the file is open; RenameFile and RemoveFile take
+// that lock without waiting first and fail when someone else holds it.
+// Files are created with the open security attributes (Linux: mode 0666 set
+// explicitly, never through a symbolic link).
+#ifndef STATRELAY_PLATFORM_FILE_H_
+#define STATRELAY_PLATFORM_FILE_H_
+
+#include <cstdint>
+
+#include "platform/text.h"
+
+namespace platform {
+
+class File {
+ public:
+  File() = default;
+  ~File();  // closes
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Creates the file, truncating an existing one, for exclusive read/write use.
+  // Returns false (with the native error in *error when given) on failure.
+  bool CreateExclusive(SrStringView path, uint32_t* error = nullptr);
+  bool IsOpen() const { return handle_ != kInvalid; }
+  void Close();
+
+  // Writes at the current position. *written: bytes actually written (a short
+  // write returns true with fewer bytes). False on failure.
+  bool Write(const void* data, uint32_t size, uint32_t* written);
+  bool Seek(uint64_t offset);
+  bool Flush();
+  bool Size(uint64_t* size) const;
+  // Cuts the file at the current position.
+  bool Truncate();
+
+ private:
+  static constexpr intptr_t kInvalid = -1;
+  intptr_t handle_ = kInvalid;  // HANDLE on Windows, descriptor on Linux
+};
+
+bool FileExists(SrStringView path);
+// Renames a file (not replacing an existing one). Linux: fails while another
+// process holds the file open for exclusive use.
+bool RenameFile(SrStringView from, SrStringView to);
+// Deletes a file, under the same condition as RenameFile.
+bool RemoveFile(SrStringView path);
+
+// Test hook: fault injection. When set, every operation above asks it first;
+// an answer of false makes the operation fail as the system would. For writes,
+// the hook may lower *size to make the write short.
+enum class FileOp { kCreate, kWrite, kSeek, kFlush, kSize, kTruncate, kRename, kRemove };
+using FileFaultHook = bool (*)(FileOp op, SrStringView path, uint32_t* size);
+void SetFileFaultHookForTest(FileFaultHook hook);
+
+}  // namespace platform
+
+#endif  // STATRELAY_PLATFORM_FILE_H_
