@@ -1,13 +1,56 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
-# Linux native, ASan+UBSan, TSan, Windows x86_64 under wine64, and the i686
-# shipping DLL with its export check. Fails on the first failure.
+#   Linux native (with the export and install checks), ASan+UBSan, TSan,
+#   Windows x86_64 under wine64, the i686 shipping DLL with its export check,
+#   short fuzz runs, and a build of the benchmarks.
+# Stops at the first failure with a non-zero exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-for preset in native windows-x64; do
-  echo "=== $preset"
-  cmake --preset "$preset"
-  cmake --build --preset "$preset"
-  ctest --preset "$preset"
+
+fuzz_seconds=${STATRELAY_FUZZ_SECONDS:-20}
+step() { printf '\n=== %s\n' "$*"; }
+
+build() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+}
+
+step "native"
+build native
+ctest --preset native
+scripts/check-install.sh build/native
+
+step "asan (AddressSanitizer + UndefinedBehaviorSanitizer)"
+build asan
+ctest --preset asan
+
+step "tsan (ThreadSanitizer)"
+build tsan
+ctest --preset tsan
+
+step "windows-x64 under wine64"
+build windows-x64
+ctest --preset windows-x64
+
+step "windows-x86: the shipping 32-bit DLL"
+build windows-x86
+cmake/check-exports.sh win build/windows-x86/bin/statrelay.dll i686-w64-mingw32-objdump
+
+step "fuzz targets, ${fuzz_seconds} s each"
+build fuzz
+shopt -s nullglob
+for target in build/fuzz/bin/*_fuzzer; do
+  name=$(basename "$target")
+  corpus=$(mktemp -d)
+  seeds=fuzz/${name%_fuzzer}/corpus
+  [ -d "$seeds" ] && cp -r "$seeds"/. "$corpus"/
+  echo "--- $name"
+  "$target" -max_total_time="$fuzz_seconds" -rss_limit_mb=2048 -print_final_stats=0 "$corpus" 2>&1 | tail -n 3
+  rm -rf "$corpus"
 done
+
+step "benchmarks build"
+build bench
+
+step "all configurations passed"
