@@ -7,6 +7,11 @@
 // waits out other writers instead of failing.
 //
 // Every result is a Win32 error code (the same numbers on both systems).
+//
+// Names: a path is key names joined by '\' (a trailing '\' is ignored, an
+// empty name inside it is refused with kErrBadPathname); a key name holds at
+// most 255 code units. The empty value name is the key's default value.
+// A name keeps the spelling it was first written with.
 #ifndef STATRELAY_PLATFORM_REGISTRY_H_
 #define STATRELAY_PLATFORM_REGISTRY_H_
 
@@ -29,8 +34,11 @@ inline constexpr long kErrFileNotFound = 2;     // key or value missing
 inline constexpr long kErrAccessDenied = 5;
 inline constexpr long kErrInvalidHandle = 6;    // the key object is not open
 inline constexpr long kErrInvalidParameter = 87;
+inline constexpr long kErrBadPathname = 161;    // an empty key name inside a path
 inline constexpr long kErrMoreData = 234;       // name or data does not fit
 inline constexpr long kErrNoMoreItems = 259;    // enumeration index past the end
+inline constexpr long kErrKeyDeleted = 1018;    // the open key was deleted meanwhile
+inline constexpr long kErrRegistryIo = 1016;    // the store failed (Linux: the hive file)
 
 // An open key. Move-only; closes itself. Not for concurrent use of one object.
 class RegistryKey {
@@ -51,20 +59,28 @@ class RegistryKey {
   void Close();
 
   // Stores a value (an existing value of that name keeps its place in the
-  // enumeration order). REG_SZ data is the code units, a NUL is not required.
+  // enumeration order and its spelling). REG_SZ / REG_EXPAND_SZ data is the
+  // code units, a NUL is not required: text data of an even size >= 2 whose
+  // last code unit is not NUL is stored with a NUL added (as Windows does when
+  // a NUL follows the given size, which a C string always has), so that both
+  // systems report the same size. Other data is stored exactly.
+  // kErrAccessDenied on a key opened for reading.
   long SetValue(SrStringView name, uint32_t type, const void* data, uint32_t size);
   // Reads a value. *size: in = room in bytes, out = bytes of the value. With no
   // data buffer, only type and size are returned. kErrMoreData when it does not fit.
   long QueryValue(SrStringView name, uint32_t* type, void* data, uint32_t* size) const;
   long DeleteValue(SrStringView name);
   long CountValues(uint32_t* count) const;
+  long CountSubKeys(uint32_t* count) const;
   // The index-th value in enumeration order. *name_length: in = room in code
   // units including the NUL, out = code units written without the NUL. *size as
   // for QueryValue. kErrMoreData when the name or the data does not fit,
   // kErrNoMoreItems past the last value. type, data and size may be null.
   long EnumValue(uint32_t index, SRCHAR* name, uint32_t* name_length, uint32_t* type, void* data,
                  uint32_t* size) const;
-  // The index-th direct subkey's name (in creation order on Linux, sorted on Windows).
+  // The index-th direct subkey's name, kErrNoMoreItems past the last. Subkeys
+  // come sorted by name, compared code unit by code unit after ASCII letters are
+  // made upper case (the order of the Windows registry).
   long EnumSubKey(uint32_t index, SrString* name) const;
 
  private:
@@ -78,7 +94,8 @@ long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32
 long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
                       const void* data, uint32_t size);
 long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name);
-// Deletes a key with all its subkeys and values.
+// Deletes a key with all its subkeys and values. An empty path is refused
+// (kErrInvalidParameter): a root is never emptied.
 long DeleteRegistryTree(RegRoot root, SrStringView path);
 
 }  // namespace platform

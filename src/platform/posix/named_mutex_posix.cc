@@ -1,0 +1,161 @@
+// Named mutex on Linux: an exclusive flock on <system root>/locks/<N'>.lock.
+//
+// flock belongs to the open file description, so a second descriptor of the
+// same file conflicts even inside one process: a try from the holding process
+// fails as a try from any other does. Lock files are never deleted (deleting a
+// file someone may be about to lock would let two holders in).
+//
+// Testing whether a mutex is held takes a shared flock for an instant. A taker
+// whose exclusive try fails checks whether the file is only tested (a shared
+// lock can be had) and then tries again, so a test never makes a take fail.
+#include "platform/named_mutex.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+
+#include "platform/posix/system_root.h"
+
+namespace platform {
+namespace {
+
+bool Allowed(char32_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '_' || c == '{' || c == '}' || c == '-';
+}
+
+// The lock file name of a mutex name: one '_' for every other character (a
+// surrogate pair is one character).
+std::string LockFileName(SrStringView name) {
+  std::string out;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char32_t c = static_cast<char16_t>(name[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < name.size()) {
+      char32_t lo = static_cast<char16_t>(name[i + 1]);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) ++i;
+    }
+    out += Allowed(c) ? static_cast<char>(c) : '_';
+  }
+  return out + ".lock";
+}
+
+std::string LockPath(SrStringView name, bool create_dir) {
+  return posix::SystemPath("locks", create_dir) + "/" + LockFileName(name);
+}
+
+// Opens (creating with mode 0666 whatever the umask) the lock file, never
+// through a symbolic link. -1 on failure.
+int OpenLockFile(SrStringView name) {
+  std::string path = LockPath(name, true);
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    struct stat st;
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 0777) != 0666) {
+      fchmod(fd, 0666);
+    }
+    return fd;
+  }
+  // A file another user made without write access for us can still be locked.
+  if (errno == EACCES) return open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  return -1;
+}
+
+enum class Attempt { kTaken, kHeld, kFailed };
+
+// One try of the exclusive lock. A conflict with testers only (a shared lock
+// is available) is retried for a short while.
+Attempt TryExclusive(int fd) {
+  for (int round = 0; round < 1000; ++round) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return Attempt::kTaken;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return Attempt::kFailed;
+    if (flock(fd, LOCK_SH | LOCK_NB) != 0) return Attempt::kHeld;  // an exclusive holder
+    flock(fd, LOCK_UN);
+    sched_yield();
+  }
+  return Attempt::kHeld;
+}
+
+}  // namespace
+
+NamedMutex::~NamedMutex() { Unlock(); }
+
+NamedMutex::NamedMutex(NamedMutex&& other) noexcept
+    : handle_(other.handle_), name_(std::move(other.name_)) {
+  other.handle_ = kNone;
+}
+
+NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
+  if (this != &other) {
+    Unlock();
+    handle_ = other.handle_;
+    name_ = std::move(other.name_);
+    other.handle_ = kNone;
+  }
+  return *this;
+}
+
+bool NamedMutex::TryLock(SrStringView name) { return Take(name, 0); }
+
+bool NamedMutex::Lock(SrStringView name, uint32_t timeout_ms) { return Take(name, timeout_ms); }
+
+bool NamedMutex::Take(SrStringView name, uint32_t timeout_ms) {
+  Unlock();
+  if (name.empty()) return false;
+  int fd = OpenLockFile(name);
+  if (fd < 0) return false;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  int pause_us = 200;
+  while (true) {
+    Attempt a = TryExclusive(fd);
+    if (a == Attempt::kTaken) {
+      handle_ = fd;
+      name_ = SrString(name);
+      return true;
+    }
+    if (a == Attempt::kFailed || std::chrono::steady_clock::now() >= deadline) break;
+    // flock has no timed wait: poll, backing off to 10 ms.
+    struct timespec pause = {0, pause_us * 1000L};
+    nanosleep(&pause, nullptr);
+    if (pause_us < 10000) pause_us *= 2;
+  }
+  close(fd);
+  return false;
+}
+
+void NamedMutex::Unlock() {
+  if (handle_ == kNone) return;
+  int fd = static_cast<int>(handle_);
+  flock(fd, LOCK_UN);
+  close(fd);
+  handle_ = kNone;
+  name_.clear();
+}
+
+bool NamedMutexExists(SrStringView name) {
+  if (name.empty()) return false;
+  std::string path = LockPath(name, false);
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool held = false;
+  while (true) {
+    if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+      flock(fd, LOCK_UN);
+    } else if (errno == EINTR) {
+      continue;
+    } else {
+      held = errno == EWOULDBLOCK;
+    }
+    break;
+  }
+  close(fd);
+  return held;
+}
+
+}  // namespace platform

@@ -1,0 +1,361 @@
+// Contract of the registry service. The same cases run against the real
+// registry (Windows build under Wine) and the SQLite hive (Linux): any
+// difference between the two is a fault of the Linux backend.
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/sandbox.h"
+
+namespace platform {
+namespace {
+
+using sr_test::W;
+
+// Under the product's keys, which the sandbox wipes on Windows.
+const SRCHAR kBase[] = SRT("Software\\Norvo_Srp_pos\\SRP\\RegTest");
+
+SrString Path(const char* relative) {
+  SrString p = kBase;
+  if (*relative) p += SRT("\\") + W(relative);
+  return p;
+}
+
+std::string Bytes(const void* p, size_t n) { return std::string(static_cast<const char*>(p), n); }
+
+std::string Utf16(const char* ascii, bool nul) {
+  std::string b;
+  for (const char* c = ascii; *c; ++c) b += std::string{*c, '\0'};
+  if (nul) b += std::string(2, '\0');
+  return b;
+}
+
+TEST(RegistryTest, ValuesKeepTypeAndBytes) {
+  sr_test::Sandbox sandbox;
+  static const struct {
+    const char* label;
+    uint32_t type;
+    std::string given;
+    std::string stored;
+  } kCases[] = {
+      {"text without NUL gets one", kRegSz, Utf16("abc", false), Utf16("abc", true)},
+      {"text with NUL kept", kRegSz, Utf16("abc", true), Utf16("abc", true)},
+      {"empty text stays empty", kRegSz, "", ""},
+      {"expandable text", kRegExpandSz, Utf16("%TEMP%\\x", false), Utf16("%TEMP%\\x", true)},
+      {"dword", kRegDword, std::string("\x78\x56\x34\x12", 4), std::string("\x78\x56\x34\x12", 4)},
+      {"qword", kRegQword, std::string("\x01\0\0\0\0\0\0\x80", 8), std::string("\x01\0\0\0\0\0\0\x80", 8)},
+      {"binary with zeros", kRegBinary, std::string("\0\xff\0\x01\x02", 5), std::string("\0\xff\0\x01\x02", 5)},
+      {"empty binary", kRegBinary, "", ""},
+  };
+  RegistryKey key;
+  ASSERT_EQ(kErrSuccess, key.Create(RegRoot::kLocalMachine, Path("")));
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    SrString name = W(c.label);
+    ASSERT_EQ(kErrSuccess, key.SetValue(name, c.type, c.given.data(), static_cast<uint32_t>(c.given.size())));
+
+    uint32_t type = 0, size = 0;
+    ASSERT_EQ(kErrSuccess, key.QueryValue(name, &type, nullptr, &size));  // size only
+    EXPECT_EQ(c.type, type);
+    EXPECT_EQ(c.stored.size(), size);
+
+    char buf[64] = {};
+    size = sizeof buf;
+    ASSERT_EQ(kErrSuccess, key.QueryValue(name, &type, buf, &size));
+    EXPECT_EQ(c.stored, Bytes(buf, size));
+
+    if (!c.stored.empty()) {
+      size = static_cast<uint32_t>(c.stored.size() - 1);  // one byte short
+      EXPECT_EQ(kErrMoreData, key.QueryValue(name, &type, buf, &size));
+      EXPECT_EQ(c.stored.size(), size);
+    }
+    // The one-call helpers see the same value.
+    size = sizeof buf;
+    ASSERT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, Path(""), name, &type, buf, &size));
+    EXPECT_EQ(c.stored, Bytes(buf, size));
+  }
+  // An overwrite may change the type.
+  uint32_t dword = 7;
+  ASSERT_EQ(kErrSuccess, key.SetValue(SRT("dword"), kRegBinary, &dword, 2));
+  uint32_t type = 0, size = 0;
+  ASSERT_EQ(kErrSuccess, key.QueryValue(SRT("DWORD"), &type, nullptr, &size));
+  EXPECT_EQ(kRegBinary, type);
+  EXPECT_EQ(2u, size);
+}
+
+// Names of the values of `key` in enumeration order.
+std::vector<std::string> ValueNames(const RegistryKey& key) {
+  std::vector<std::string> names;
+  for (uint32_t i = 0;; ++i) {
+    SRCHAR name[256];
+    uint32_t length = 256;
+    long r = key.EnumValue(i, name, &length, nullptr, nullptr, nullptr);
+    if (r != kErrSuccess) {
+      EXPECT_EQ(kErrNoMoreItems, r);
+      break;
+    }
+    names.push_back(sr_test::U8(SrStringView(name, length)));
+  }
+  return names;
+}
+
+std::vector<std::string> SubKeyNames(const RegistryKey& key) {
+  std::vector<std::string> names;
+  for (uint32_t i = 0;; ++i) {
+    SrString name;
+    long r = key.EnumSubKey(i, &name);
+    if (r != kErrSuccess) {
+      EXPECT_EQ(kErrNoMoreItems, r);
+      break;
+    }
+    names.push_back(sr_test::U8(name));
+  }
+  return names;
+}
+
+TEST(RegistryTest, ValuesEnumerateInCreationOrderAndFoldCase) {
+  sr_test::Sandbox sandbox;
+  RegistryKey key;
+  ASSERT_EQ(kErrSuccess, key.Create(RegRoot::kLocalMachine, Path("Order")));
+  uint32_t n = 1;
+  for (const char* name : {"zulu", "Alpha", "mike", "", "ALPHA", "bravo"}) {
+    ASSERT_EQ(kErrSuccess, key.SetValue(W(name), kRegDword, &n, 4)) << name;
+    ++n;
+  }
+  // "ALPHA" overwrote "Alpha" in place, under its first spelling.
+  EXPECT_EQ((std::vector<std::string>{"zulu", "Alpha", "mike", "", "bravo"}), ValueNames(key));
+  uint32_t count = 0;
+  ASSERT_EQ(kErrSuccess, key.CountValues(&count));
+  EXPECT_EQ(5u, count);
+  uint32_t value = 0, size = 4;
+  ASSERT_EQ(kErrSuccess, key.QueryValue(SRT("alpha"), nullptr, &value, &size));
+  EXPECT_EQ(5u, value);
+
+  // A deleted and re-made value goes to the end.
+  ASSERT_EQ(kErrSuccess, key.DeleteValue(SRT("ZULU")));
+  ASSERT_EQ(kErrSuccess, key.SetValue(SRT("Zulu"), kRegDword, &n, 4));
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "mike", "", "bravo", "Zulu"}), ValueNames(key));
+
+  // Key names fold too, and keep their first spelling.
+  RegistryKey other;
+  ASSERT_EQ(kErrSuccess, other.Create(RegRoot::kLocalMachine, Path("ORDER\\Child")));
+  ASSERT_EQ(kErrSuccess, other.Open(RegRoot::kLocalMachine, W("SOFTWARE\\norvo_srp_pos\\srp\\regtest\\order"), false));
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "mike", "", "bravo", "Zulu"}), ValueNames(other));
+  EXPECT_EQ((std::vector<std::string>{"Child"}), SubKeyNames(other));
+}
+
+TEST(RegistryTest, EnumValueFailsWhenNameOrDataDoesNotFit) {
+  sr_test::Sandbox sandbox;
+  RegistryKey key;
+  ASSERT_EQ(kErrSuccess, key.Create(RegRoot::kLocalMachine, Path("Fit")));
+  std::string data = Utf16("0123456789", true);  // 22 bytes
+  ASSERT_EQ(kErrSuccess, key.SetValue(SRT("name5"), kRegSz, data.data(), 22));
+
+  static const struct {
+    const char* label;
+    uint32_t name_room;
+    uint32_t data_room;
+    long result;
+  } kCases[] = {
+      {"both fit exactly", 6, 22, kErrSuccess},
+      {"name without room for its NUL", 5, 22, kErrMoreData},
+      {"data one byte short", 6, 21, kErrMoreData},
+      {"both short", 2, 2, kErrMoreData},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    SRCHAR name[16] = {};
+    char buf[64] = {};
+    uint32_t name_length = c.name_room, size = c.data_room, type = 0;
+    ASSERT_EQ(c.result, key.EnumValue(0, name, &name_length, &type, buf, &size));
+    if (c.result == kErrSuccess) {
+      EXPECT_EQ(5u, name_length);
+      EXPECT_EQ("name5", sr_test::U8(SrStringView(name, name_length)));
+      EXPECT_EQ(kRegSz, type);
+      EXPECT_EQ(data, Bytes(buf, size));
+    } else if (c.name_room >= 6) {
+      EXPECT_EQ(22u, size);  // the room the data needs
+    }
+  }
+  // Without a data buffer only the size comes back.
+  SRCHAR name[16];
+  uint32_t name_length = 16, size = 0;
+  ASSERT_EQ(kErrSuccess, key.EnumValue(0, name, &name_length, nullptr, nullptr, &size));
+  EXPECT_EQ(22u, size);
+  name_length = 16;
+  EXPECT_EQ(kErrNoMoreItems, key.EnumValue(1, name, &name_length, nullptr, nullptr, nullptr));
+}
+
+TEST(RegistryTest, MissingKeysAndValuesAndRefusedWrites) {
+  sr_test::Sandbox sandbox;
+  RegistryKey key;
+  ASSERT_EQ(kErrSuccess, key.Create(RegRoot::kLocalMachine, Path("Here")));
+  static const struct {
+    const char* label;
+    long (*call)();
+    long result;
+  } kCases[] = {
+      {"open a missing key",
+       [] { return RegistryKey().Open(RegRoot::kLocalMachine, Path("Nowhere"), false); }, kErrFileNotFound},
+      {"open below a missing parent",
+       [] { return RegistryKey().Open(RegRoot::kLocalMachine, Path("Nowhere\\Deeper"), true); },
+       kErrFileNotFound},
+      {"read a missing value",
+       [] {
+         uint32_t size = 0;
+         return GetRegistryValue(RegRoot::kLocalMachine, Path("Here"), SRT("none"), nullptr, nullptr, &size);
+       },
+       kErrFileNotFound},
+      {"read from a missing key",
+       [] {
+         uint32_t size = 0;
+         return GetRegistryValue(RegRoot::kLocalMachine, Path("Nowhere"), SRT("x"), nullptr, nullptr, &size);
+       },
+       kErrFileNotFound},
+      {"delete a missing value",
+       [] { return DeleteRegistryValue(RegRoot::kLocalMachine, Path("Here"), SRT("none")); }, kErrFileNotFound},
+      {"delete a missing tree", [] { return DeleteRegistryTree(RegRoot::kLocalMachine, Path("Nowhere")); },
+       kErrFileNotFound},
+      {"the same path under HKCU is another key",
+       [] { return RegistryKey().Open(RegRoot::kCurrentUser, Path("Here"), false); }, kErrFileNotFound},
+      {"write through a key opened for reading",
+       [] {
+         RegistryKey k;
+         long r = k.Open(RegRoot::kLocalMachine, Path("Here"), false);
+         if (r != kErrSuccess) return r;
+         uint32_t v = 1;
+         return k.SetValue(SRT("v"), kRegDword, &v, 4);
+       },
+       kErrAccessDenied},
+      {"delete through a key opened for reading",
+       [] {
+         RegistryKey k;
+         long r = k.Open(RegRoot::kLocalMachine, Path("Here"), false);
+         if (r != kErrSuccess) return r;
+         return k.DeleteValue(SRT("v"));
+       },
+       kErrAccessDenied},
+      {"enumerate an empty key",
+       [] {
+         RegistryKey k;
+         long r = k.Open(RegRoot::kLocalMachine, Path("Here"), false);
+         if (r != kErrSuccess) return r;
+         SRCHAR name[8];
+         uint32_t length = 8;
+         return k.EnumValue(0, name, &length, nullptr, nullptr, nullptr);
+       },
+       kErrNoMoreItems},
+      {"a trailing backslash is ignored",
+       [] { return RegistryKey().Open(RegRoot::kLocalMachine, Path("Here\\"), false); }, kErrSuccess},
+      {"an empty name inside a path", [] { return RegistryKey().Create(RegRoot::kLocalMachine, Path("a\\\\b")); },
+       kErrBadPathname},
+      {"a closed key", [] {
+         uint32_t count = 0;
+         return RegistryKey().CountValues(&count);
+       },
+       kErrInvalidHandle},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(c.result, c.call()) << c.label;
+  }
+}
+
+TEST(RegistryTest, SubKeysComeSortedAndTreesDelete) {
+  sr_test::Sandbox sandbox;
+  for (const char* name : {"beta", "Alpha", "_under", "gamma\\deep\\er", "Zeta", "ALPHA"}) {
+    RegistryKey k;
+    ASSERT_EQ(kErrSuccess, k.Create(RegRoot::kLocalMachine, Path(("Tree\\" + std::string(name)).c_str())));
+    uint32_t v = 1;
+    ASSERT_EQ(kErrSuccess, k.SetValue(SRT("v"), kRegDword, &v, 4));
+  }
+  RegistryKey tree;
+  ASSERT_EQ(kErrSuccess, tree.Open(RegRoot::kLocalMachine, Path("Tree"), false));
+  // Upper-case order: '_' (0x5F) sorts after 'Z'.
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "beta", "gamma", "Zeta", "_under"}), SubKeyNames(tree));
+  uint32_t count = 0;
+  ASSERT_EQ(kErrSuccess, tree.CountSubKeys(&count));
+  EXPECT_EQ(5u, count);
+
+  RegistryKey deep;
+  ASSERT_EQ(kErrSuccess, deep.Open(RegRoot::kLocalMachine, Path("Tree\\Gamma\\Deep"), true));
+  ASSERT_EQ(kErrSuccess, DeleteRegistryTree(RegRoot::kLocalMachine, Path("TREE\\gamma")));
+  EXPECT_EQ(kErrFileNotFound, RegistryKey().Open(RegRoot::kLocalMachine, Path("Tree\\gamma\\deep\\er"), false));
+  EXPECT_EQ(kErrFileNotFound, RegistryKey().Open(RegRoot::kLocalMachine, Path("Tree\\gamma"), false));
+  EXPECT_EQ((std::vector<std::string>{"Alpha", "beta", "Zeta", "_under"}), SubKeyNames(tree));
+  // A key deleted while open refuses further use.
+  uint32_t v = 2;
+  EXPECT_EQ(kErrKeyDeleted, deep.SetValue(SRT("v"), kRegDword, &v, 4));
+  // Re-made, it is a new, empty key.
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, Path("Tree\\gamma\\deep"), SRT("w"), kRegDword, &v, 4));
+  RegistryKey again;
+  ASSERT_EQ(kErrSuccess, again.Open(RegRoot::kLocalMachine, Path("Tree\\gamma\\deep"), false));
+  EXPECT_EQ((std::vector<std::string>{"w"}), ValueNames(again));
+  EXPECT_EQ(kErrInvalidParameter, DeleteRegistryTree(RegRoot::kCurrentUser, SRT("")));
+}
+
+TEST(RegistryTest, CurrentUserIsItsOwnRoot) {
+  sr_test::Sandbox sandbox;
+  const SRCHAR kUserKey[] = SRT("SOFTWARE\\Lumora\\RegTest");
+  uint32_t machine = 1, user = 2;
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, kUserKey, SRT("v"), kRegDword, &machine, 4));
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("v"), kRegDword, &user, 4));
+  uint32_t got = 0, size = 4;
+  ASSERT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("V"), nullptr, &got, &size));
+  EXPECT_EQ(2u, got);
+  ASSERT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, kUserKey, SRT("V"), nullptr, &got, &size));
+  EXPECT_EQ(1u, got);
+  ASSERT_EQ(kErrSuccess, DeleteRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("v")));
+  EXPECT_EQ(kErrFileNotFound, GetRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("v"), nullptr, &got, &size));
+  EXPECT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, kUserKey, SRT("v"), nullptr, &got, &size));
+  DeleteRegistryTree(RegRoot::kLocalMachine, SRT("SOFTWARE\\Lumora"));
+}
+
+// Writes argv[1] values named "<argv[0]>-<n>" into the stress key.
+SR_TEST_CHILD(RegistryWriter) {
+  if (argc < 2) return 2;
+  int count = std::atoi(argv[1]);
+  for (int n = 0; n < count; ++n) {
+    SrString name = W(std::string(argv[0]) + "-" + std::to_string(n));
+    uint32_t v = static_cast<uint32_t>(n);
+    long r = SetRegistryValue(RegRoot::kLocalMachine, Path("Stress"), name, kRegDword, &v, 4);
+    if (r != kErrSuccess) {
+      std::fprintf(stderr, "write %d failed: %ld\n", n, r);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+TEST(RegistryTest, ManyProcessesWriteOneKeyWithoutLoss) {
+  sr_test::Sandbox sandbox;
+  constexpr int kProcesses = 8, kValues = 500;
+  std::vector<sr_test::ChildProcess> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    children.push_back(sr_test::StartChild("RegistryWriter", {"p" + std::to_string(p), std::to_string(kValues)}));
+    ASSERT_TRUE(children.back().Started());
+  }
+  for (auto& child : children) EXPECT_EQ(0, child.Wait());
+
+  RegistryKey key;
+  ASSERT_EQ(kErrSuccess, key.Open(RegRoot::kLocalMachine, Path("Stress"), false));
+  uint32_t count = 0;
+  ASSERT_EQ(kErrSuccess, key.CountValues(&count));
+  EXPECT_EQ(static_cast<uint32_t>(kProcesses * kValues), count);
+  for (int p = 0; p < kProcesses; ++p) {
+    for (int n = 0; n < kValues; n += 37) {
+      uint32_t v = 0, size = 4;
+      ASSERT_EQ(kErrSuccess, key.QueryValue(W("p" + std::to_string(p) + "-" + std::to_string(n)), nullptr, &v, &size));
+      EXPECT_EQ(static_cast<uint32_t>(n), v);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace platform
