@@ -20,6 +20,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -124,6 +125,13 @@ std::string StoredData(uint32_t type, const void* data, uint32_t size) {
 
 class Statement;
 
+// A type of this file only, so that the container instantiated over it stays
+// out of the library's export table.
+struct UserRoot {
+  uid_t uid;
+  int64_t id;
+};
+
 // One thread's connection to one hive file.
 class Connection {
  public:
@@ -171,7 +179,7 @@ class Connection {
   ino_t ino_ = 0;
   pid_t pid_ = 0;
   std::map<const char*, sqlite3_stmt*> statements_;
-  std::map<uid_t, int64_t> user_roots_;
+  std::vector<UserRoot> user_roots_;
   int64_t machine_root_ = 0;
 };
 
@@ -375,12 +383,15 @@ long Connection::RootId(RegRoot root, int64_t* id) {
     return kErrSuccess;
   }
   uid_t uid = geteuid();
-  auto it = user_roots_.find(uid);
-  if (it != user_roots_.end()) {
-    *id = it->second;
-    return kErrSuccess;
+  for (const UserRoot& known : user_roots_) {
+    if (known.uid == uid) {
+      *id = known.id;
+      return kErrSuccess;
+    }
   }
-  SrString name = text::FromUtf8("HKCU\\" + std::to_string(uid));
+  char digits[24];
+  std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(uid));
+  SrString name = text::FromUtf8(std::string("HKCU\\") + digits);
   int64_t found = 0;
   long result = Transaction(true, [&]() -> long {
     Statement ins(this, "INSERT OR IGNORE INTO reg_keys(parent, name, fold) VALUES(0, ?1, ?2)");
@@ -395,7 +406,7 @@ long Connection::RootId(RegRoot root, int64_t* id) {
     return kErrSuccess;
   });
   if (result != kErrSuccess) return result;
-  user_roots_[uid] = found;
+  user_roots_.push_back(UserRoot{uid, found});
   *id = found;
   return kErrSuccess;
 }
