@@ -1,0 +1,98 @@
+// The message window of a worker thread: a queue of work items and timers
+// served by one thread.
+//
+// Order of work (the same on both systems):
+//  1. items sent with Send run as soon as the worker next waits for work,
+//     ahead of any posted item still waiting; a Send from the worker itself
+//     runs the item at once, inside the call;
+//  2. posted items run one at a time in the order they were posted, from
+//     whatever thread;
+//  3. a timer tick is produced only when no posted item waits, and at most one
+//     per timer is pending: a busy period delays and merges ticks;
+//  4. the quit message is queued behind the items posted before it.
+//
+// Windows: a message-only window of the system class "Static" whose procedure
+// is replaced; items travel as WM_COMMAND, ticks as WM_TIMER, quit as WM_QUIT.
+// POSIX: a lock-free queue; posting takes no lock and makes no system call
+// unless the worker sleeps.
+#ifndef STATRELAY_PLATFORM_MESSAGE_LOOP_H_
+#define STATRELAY_PLATFORM_MESSAGE_LOOP_H_
+
+#include <atomic>
+#include <cstdint>
+
+namespace platform {
+
+class MessageWindow;
+
+// A work item that can travel through a MessageWindow. Items that will never
+// run (left queued when the loop ended) are deleted through this base. The
+// link is used only while the item is queued (POSIX).
+class LoopItem {
+ public:
+  LoopItem() = default;
+  virtual ~LoopItem() = default;
+  LoopItem(const LoopItem&) = delete;
+  LoopItem& operator=(const LoopItem&) = delete;
+
+ private:
+  friend class MessageWindow;
+  friend struct MessageWindowImpl;
+  std::atomic<LoopItem*> loop_next_{nullptr};
+};
+
+class MessageWindow {
+ public:
+  // Called on the worker thread only.
+  class Handler {
+   public:
+    // Runs the item and deletes it.
+    virtual void HandleTask(LoopItem* item) = 0;
+    virtual void HandleTimer(uintptr_t id) = 0;
+
+   protected:
+    ~Handler() = default;
+  };
+
+  MessageWindow();
+  // REQUIRES: the worker has left Loop. Items still queued are deleted unrun.
+  ~MessageWindow();
+  MessageWindow(const MessageWindow&) = delete;
+  MessageWindow& operator=(const MessageWindow&) = delete;
+
+  // Worker thread: creates the window, bound to the calling thread and to
+  // `handler`. False when it could not be made (Windows: no module handle of
+  // the host executable, or CreateWindowExW failed).
+  bool Create(Handler* handler);
+  // Worker thread: fetches and dispatches work while `quit` is 0; ends when it
+  // sees `quit` set after a dispatch, or when it takes the quit message.
+  void Loop(const std::atomic<uint8_t>& quit);
+  // Worker thread, after Loop: the window is gone. From now on Post and Send
+  // fail with error 1400; items still queued are deleted unrun, and pending
+  // sends fail.
+  void Destroy();
+
+  // Any thread.
+  bool Exists() const;
+  // Queues an item. False (last error 1400) when the window does not exist;
+  // the item then stays the caller's.
+  bool Post(LoopItem* item);
+  // Runs the item on the worker and waits for it, at most `timeout_ms`.
+  // True when it ran (*error = 0). On false, *error is 1400 when there is no
+  // window (the item did not run and stays the caller's), or another code, for
+  // example 1460 after the time limit (the item may still run later and then
+  // deletes itself: the caller must leave it alone).
+  bool Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error);
+  // Starts or replaces the periodic timer `id`. False when there is no window.
+  bool StartTimer(uintptr_t id, uint32_t period_ms);
+  void StopTimer(uintptr_t id);
+  // Queues the quit message behind the items already posted.
+  void PostQuit();
+
+ private:
+  void* impl_;  // backend state, owned
+};
+
+}  // namespace platform
+
+#endif  // STATRELAY_PLATFORM_MESSAGE_LOOP_H_

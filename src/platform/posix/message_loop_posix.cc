@@ -1,0 +1,441 @@
+// The worker's queue where no window messages exist.
+//
+// Posted items go through an intrusive multi-producer single-consumer queue
+// (D. Vyukov's): a post is one atomic exchange and one store, without a lock.
+// The worker announces that it is about to sleep in `state`; a poster makes a
+// system call (a futex wake) only when it finds the worker asleep, so posting
+// to a busy worker costs no system call. Sent items, timers and the quit
+// message are rare and use a small mutex the posting path never touches.
+#include <linux/futex.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/message_loop.h"
+#include "platform/thread.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int64_t kNoTimer = std::numeric_limits<int64_t>::max();
+// Timer periods are clamped like the system's window timers.
+constexpr uint32_t kMinTimerPeriodMs = 10;
+// Rounds of polling an empty queue before sleeping: a worker that keeps pace
+// with its posters would otherwise sleep and be woken (two system calls) for
+// almost every item.
+constexpr int kSpinRounds = 200;
+constexpr int kYieldRounds = 4;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+void FutexWait(std::atomic<uint32_t>* word, uint32_t expected, int64_t timeout_ms) {
+  struct timespec ts;
+  struct timespec* tsp = nullptr;
+  if (timeout_ms >= 0) {
+    ts.tv_sec = timeout_ms / 1000;
+    ts.tv_nsec = (timeout_ms % 1000) * 1000000;
+    tsp = &ts;
+  }
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, expected, tsp, nullptr, 0);
+}
+
+void FutexWakeOne(std::atomic<uint32_t>* word) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+enum class SendState { kPending, kDone, kFailed };
+
+struct SendRecord {
+  LoopItem* item;
+  SendState state = SendState::kPending;  // guarded by MessageWindowImpl::mu
+  bool abandoned = false;                 // the sender gave up waiting
+};
+
+struct Timer {
+  uintptr_t id;
+  uint32_t period_ms;
+  int64_t due_ms;
+};
+
+}  // namespace
+
+struct MessageWindowImpl {
+  using Handler = MessageWindow::Handler;
+
+  // --- posted items: producers push at head_, the worker pops at tail_.
+  alignas(64) std::atomic<LoopItem*> head;
+  alignas(64) LoopItem* tail;  // worker only
+  LoopItem stub;
+  LoopItem quit_item;  // the quit message; queued at most once at a time
+  std::atomic<bool> quit_queued{false};
+
+  // 1 while the worker sleeps or is about to; cleared by the first poster
+  // that finds it set, which then wakes the worker.
+  alignas(64) std::atomic<uint32_t> state{0};
+  std::atomic<bool> open{false};  // the window exists
+  std::atomic<bool> sends_waiting{false};
+  std::atomic<int64_t> next_due{kNoTimer};
+
+  Handler* handler = nullptr;  // set by Create, before open
+
+  std::mutex mu;  // guards sends and timers
+  std::condition_variable send_done;
+  std::deque<std::shared_ptr<SendRecord>> sends;
+  std::vector<Timer> timers;
+
+  MessageWindowImpl() : head(&stub), tail(&stub) {}
+
+  void Push(LoopItem* item) {
+    item->loop_next_.store(nullptr, std::memory_order_relaxed);
+    LoopItem* prev = head.exchange(item, std::memory_order_seq_cst);
+    prev->loop_next_.store(item, std::memory_order_release);
+  }
+
+  // Worker only. Returns the oldest item, or null; *busy tells that a push is
+  // half done (the item will be there in a moment).
+  LoopItem* Pop(bool* busy) {
+    *busy = false;
+    LoopItem* t = tail;
+    LoopItem* next = t->loop_next_.load(std::memory_order_acquire);
+    if (t == &stub) {
+      if (next == nullptr) {
+        *busy = head.load(std::memory_order_seq_cst) != t;
+        return nullptr;
+      }
+      tail = next;
+      t = next;
+      next = next->loop_next_.load(std::memory_order_acquire);
+    }
+    if (next != nullptr) {
+      tail = next;
+      return t;
+    }
+    if (head.load(std::memory_order_seq_cst) != t) {
+      *busy = true;
+      return nullptr;
+    }
+    Push(&stub);
+    next = t->loop_next_.load(std::memory_order_acquire);
+    if (next != nullptr) {
+      tail = next;
+      return t;
+    }
+    *busy = true;
+    return nullptr;
+  }
+
+  bool QueueLooksEmpty() {
+    LoopItem* t = tail;
+    return t == &stub && t->loop_next_.load(std::memory_order_acquire) == nullptr &&
+           head.load(std::memory_order_seq_cst) == t;
+  }
+
+  void Wake() {
+    if (state.load(std::memory_order_seq_cst) != 0 && state.exchange(0, std::memory_order_seq_cst) != 0) {
+      FutexWakeOne(&state);
+    }
+  }
+
+  // Worker: runs every waiting sent item.
+  void RunSends() {
+    for (;;) {
+      std::shared_ptr<SendRecord> rec;
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        if (sends.empty()) {
+          sends_waiting.store(false, std::memory_order_relaxed);
+          return;
+        }
+        rec = std::move(sends.front());
+        sends.pop_front();
+      }
+      handler->HandleTask(rec->item);
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        rec->state = SendState::kDone;
+      }
+      send_done.notify_all();
+    }
+  }
+
+  void RecomputeNextDue() {  // REQUIRES: mu held
+    int64_t due = kNoTimer;
+    for (const Timer& t : timers) due = std::min(due, t.due_ms);
+    next_due.store(due, std::memory_order_seq_cst);
+  }
+
+  // Worker: the id of a timer that is due, rescheduled one period from now;
+  // 0 when none is.
+  bool TakeDueTimer(int64_t now, uintptr_t* id) {
+    std::lock_guard<std::mutex> lock(mu);
+    Timer* best = nullptr;
+    for (Timer& t : timers) {
+      if (t.due_ms <= now && (best == nullptr || t.due_ms < best->due_ms)) best = &t;
+    }
+    if (best == nullptr) return false;
+    *id = best->id;
+    best->due_ms = now + best->period_ms;
+    RecomputeNextDue();
+    return true;
+  }
+
+  enum class Next { kItem, kTimer, kQuit };
+
+  // Worker: waits for the next message, running sent items meanwhile.
+  Next GetNext(LoopItem** item, uintptr_t* timer_id) {
+    int idle_rounds = 0;
+    for (;;) {
+      if (sends_waiting.load(std::memory_order_acquire)) RunSends();
+      bool busy = false;
+      LoopItem* got = Pop(&busy);
+      if (got == &quit_item) {
+        quit_queued.store(false, std::memory_order_release);
+        return Next::kQuit;
+      }
+      if (got != nullptr) {
+        *item = got;
+        return Next::kItem;
+      }
+      if (busy) {
+        CpuRelax();
+        continue;
+      }
+      int64_t now = NowMs();
+      if (now >= next_due.load(std::memory_order_seq_cst) && TakeDueTimer(now, timer_id)) {
+        return Next::kTimer;
+      }
+      if (idle_rounds < kSpinRounds) {
+        ++idle_rounds;
+        CpuRelax();
+        continue;
+      }
+      if (idle_rounds < kSpinRounds + kYieldRounds) {
+        ++idle_rounds;
+        sched_yield();
+        continue;
+      }
+      idle_rounds = 0;
+      // Announce the sleep, then look once more: a poster either sees the
+      // announcement (and wakes us) or we see its item.
+      state.store(1, std::memory_order_seq_cst);
+      if (!QueueLooksEmpty() || sends_waiting.load(std::memory_order_seq_cst)) {
+        state.store(0, std::memory_order_relaxed);
+        continue;
+      }
+      int64_t due = next_due.load(std::memory_order_seq_cst);
+      int64_t timeout = -1;
+      if (due != kNoTimer) {
+        timeout = due - NowMs();
+        if (timeout <= 0) {
+          state.store(0, std::memory_order_relaxed);
+          continue;
+        }
+      }
+      FutexWait(&state, 1, timeout);
+      state.store(0, std::memory_order_relaxed);
+    }
+  }
+
+  // Deletes every queued item but the markers, unrun.
+  void DrainPosted() {
+    for (;;) {
+      bool busy = false;
+      LoopItem* got = Pop(&busy);
+      if (got == &quit_item) {
+        quit_queued.store(false, std::memory_order_release);
+        continue;
+      }
+      if (got != nullptr) {
+        delete got;
+        continue;
+      }
+      if (!busy) return;
+      CpuRelax();
+    }
+  }
+};
+
+namespace {
+
+thread_local MessageWindowImpl* t_current = nullptr;
+
+MessageWindowImpl* Impl(void* p) { return static_cast<MessageWindowImpl*>(p); }
+
+}  // namespace
+
+MessageWindow::MessageWindow() : impl_(new MessageWindowImpl) {}
+
+MessageWindow::~MessageWindow() {
+  MessageWindowImpl* impl = Impl(impl_);
+  impl->DrainPosted();
+  {
+    std::lock_guard<std::mutex> lock(impl->mu);
+    for (auto& rec : impl->sends) {
+      if (rec->abandoned) delete rec->item;
+    }
+    impl->sends.clear();
+  }
+  delete impl;
+}
+
+bool MessageWindow::Create(Handler* handler) {
+  MessageWindowImpl* impl = Impl(impl_);
+  impl->handler = handler;
+  t_current = impl;
+  impl->open.store(true, std::memory_order_release);
+  return true;
+}
+
+void MessageWindow::Loop(const std::atomic<uint8_t>& quit) {
+  MessageWindowImpl* impl = Impl(impl_);
+  while (quit.load(std::memory_order_acquire) == 0) {
+    LoopItem* item = nullptr;
+    uintptr_t timer_id = 0;
+    MessageWindowImpl::Next next = impl->GetNext(&item, &timer_id);
+    if (next == MessageWindowImpl::Next::kQuit) break;
+    if (next == MessageWindowImpl::Next::kItem) {
+      impl->handler->HandleTask(item);
+    } else {
+      impl->handler->HandleTimer(timer_id);
+    }
+  }
+}
+
+void MessageWindow::Destroy() {
+  MessageWindowImpl* impl = Impl(impl_);
+  if (!impl->open.exchange(false, std::memory_order_acq_rel)) return;
+  t_current = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(impl->mu);
+    impl->timers.clear();
+    impl->RecomputeNextDue();
+    for (auto& rec : impl->sends) {
+      rec->state = SendState::kFailed;
+      if (rec->abandoned) delete rec->item;
+    }
+    impl->sends.clear();
+    impl->sends_waiting.store(false, std::memory_order_relaxed);
+  }
+  impl->send_done.notify_all();
+  impl->DrainPosted();
+}
+
+bool MessageWindow::Exists() const { return Impl(impl_)->open.load(std::memory_order_acquire); }
+
+bool MessageWindow::Post(LoopItem* item) {
+  MessageWindowImpl* impl = Impl(impl_);
+  if (!impl->open.load(std::memory_order_acquire)) {
+    SetLastErrorCode(kErrorInvalidWindowHandle);
+    return false;
+  }
+  impl->Push(item);
+  impl->Wake();
+  return true;
+}
+
+bool MessageWindow::Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error) {
+  MessageWindowImpl* impl = Impl(impl_);
+  if (!impl->open.load(std::memory_order_acquire)) {
+    *error = kErrorInvalidWindowHandle;
+    return false;
+  }
+  if (t_current == impl) {  // the worker sends to itself: run it now
+    impl->handler->HandleTask(item);
+    *error = 0;
+    return true;
+  }
+  auto rec = std::make_shared<SendRecord>();
+  rec->item = item;
+  std::unique_lock<std::mutex> lock(impl->mu);
+  if (!impl->open.load(std::memory_order_acquire)) {
+    *error = kErrorInvalidWindowHandle;
+    return false;
+  }
+  impl->sends.push_back(rec);
+  impl->sends_waiting.store(true, std::memory_order_seq_cst);
+  lock.unlock();
+  impl->Wake();
+  lock.lock();
+  auto finished = [&] { return rec->state != SendState::kPending; };
+  bool in_time = true;
+  if (timeout_ms == kWaitForever) {
+    impl->send_done.wait(lock, finished);
+  } else {
+    in_time = impl->send_done.wait_for(lock, std::chrono::milliseconds(timeout_ms), finished);
+  }
+  if (!in_time) {
+    rec->abandoned = true;  // it may still run; the worker then deletes it
+    *error = kErrorTimeout;
+    return false;
+  }
+  if (rec->state == SendState::kFailed) {
+    *error = kErrorInvalidWindowHandle;
+    return false;
+  }
+  *error = 0;
+  return true;
+}
+
+bool MessageWindow::StartTimer(uintptr_t id, uint32_t period_ms) {
+  MessageWindowImpl* impl = Impl(impl_);
+  if (!impl->open.load(std::memory_order_acquire)) return false;
+  period_ms = std::max(period_ms, kMinTimerPeriodMs);
+  {
+    std::lock_guard<std::mutex> lock(impl->mu);
+    int64_t due = NowMs() + period_ms;
+    auto it = std::find_if(impl->timers.begin(), impl->timers.end(), [&](const Timer& t) { return t.id == id; });
+    if (it == impl->timers.end()) {
+      impl->timers.push_back(Timer{id, period_ms, due});
+    } else {
+      it->period_ms = period_ms;
+      it->due_ms = due;
+    }
+    impl->RecomputeNextDue();
+  }
+  impl->Wake();  // a sleeping worker recomputes its time-out
+  return true;
+}
+
+void MessageWindow::StopTimer(uintptr_t id) {
+  MessageWindowImpl* impl = Impl(impl_);
+  std::lock_guard<std::mutex> lock(impl->mu);
+  impl->timers.erase(
+      std::remove_if(impl->timers.begin(), impl->timers.end(), [&](const Timer& t) { return t.id == id; }),
+      impl->timers.end());
+  impl->RecomputeNextDue();
+}
+
+void MessageWindow::PostQuit() {
+  MessageWindowImpl* impl = Impl(impl_);
+  if (!impl->open.load(std::memory_order_acquire)) return;
+  if (impl->quit_queued.exchange(true, std::memory_order_acq_rel)) return;
+  impl->Push(&impl->quit_item);
+  impl->Wake();
+}
+
+}  // namespace platform

@@ -1,0 +1,131 @@
+#include <errno.h>
+#include <pthread.h>
+#include <time.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "platform/thread.h"
+
+namespace platform {
+namespace {
+
+// Shared by the handle and the running thread: the thread may outlive its
+// handle (a closed handle detaches it).
+struct ThreadState {
+  Thread::Entry entry = nullptr;
+  void* arg = nullptr;
+  pthread_t id{};
+  std::mutex mu;
+  std::condition_variable cv;
+  bool ended = false;  // guarded by mu
+};
+
+void* ThreadMain(void* p) {
+  auto* keep = static_cast<std::shared_ptr<ThreadState>*>(p);
+  std::shared_ptr<ThreadState> state = std::move(*keep);
+  delete keep;
+  state->entry(state->arg);
+  {
+    std::lock_guard<std::mutex> lock(state->mu);
+    state->ended = true;
+  }
+  state->cv.notify_all();
+  return nullptr;
+}
+
+bool WaitFlag(std::mutex& mu, std::condition_variable& cv, const bool& flag, uint32_t ms) {
+  std::unique_lock<std::mutex> lock(mu);
+  if (ms == kWaitForever) {
+    cv.wait(lock, [&] { return flag; });
+    return true;
+  }
+  return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return flag; });
+}
+
+thread_local uint32_t t_last_error = 0;
+
+}  // namespace
+
+Thread::~Thread() { Close(); }
+
+bool Thread::Start(Entry entry, void* arg) {
+  Close();
+  auto state = std::make_shared<ThreadState>();
+  state->entry = entry;
+  state->arg = arg;
+  auto* keep = new std::shared_ptr<ThreadState>(state);
+  if (pthread_create(&state->id, nullptr, &ThreadMain, keep) != 0) {
+    delete keep;
+    return false;
+  }
+  impl_ = new std::shared_ptr<ThreadState>(std::move(state));
+  return true;
+}
+
+bool Thread::Wait(uint32_t ms) {
+  if (impl_ == nullptr) return false;
+  ThreadState& s = **static_cast<std::shared_ptr<ThreadState>*>(impl_);
+  return WaitFlag(s.mu, s.cv, s.ended, ms);
+}
+
+void Thread::Close() {
+  if (impl_ == nullptr) return;
+  auto* state = static_cast<std::shared_ptr<ThreadState>*>(impl_);
+  bool ended;
+  {
+    std::lock_guard<std::mutex> lock((*state)->mu);
+    ended = (*state)->ended;
+  }
+  // An ended thread is reaped at once; a running one is left to end alone.
+  if (ended) {
+    pthread_join((*state)->id, nullptr);
+  } else {
+    pthread_detach((*state)->id);
+  }
+  delete state;
+  impl_ = nullptr;
+}
+
+namespace {
+struct EventState {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool set = false;
+};
+}  // namespace
+
+Event::Event() { impl_ = new EventState; }
+Event::~Event() { delete static_cast<EventState*>(impl_); }
+
+void Event::Set() {
+  auto* e = static_cast<EventState*>(impl_);
+  {
+    std::lock_guard<std::mutex> lock(e->mu);
+    e->set = true;
+  }
+  e->cv.notify_all();
+}
+
+void Event::Reset() {
+  auto* e = static_cast<EventState*>(impl_);
+  std::lock_guard<std::mutex> lock(e->mu);
+  e->set = false;
+}
+
+bool Event::Wait(uint32_t ms) {
+  auto* e = static_cast<EventState*>(impl_);
+  return WaitFlag(e->mu, e->cv, e->set, ms);
+}
+
+uint32_t LastErrorCode() { return t_last_error; }
+void SetLastErrorCode(uint32_t code) { t_last_error = code; }
+
+void KeepModuleLoaded() {}
+
+void ComInitialize() {}
+void ComUninitialize() {}
+
+}  // namespace platform
