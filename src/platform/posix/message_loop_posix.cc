@@ -19,7 +19,6 @@
 #include <cstdint>
 #include <deque>
 #include <limits>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -70,11 +69,20 @@ void FutexWakeOne(std::atomic<uint32_t>* word) {
 
 enum class SendState { kPending, kDone, kFailed };
 
+// Shared by the sender and the queue of sends; everything in it is guarded by
+// MessageWindowImpl::mu. The last of the two to let go deletes it. (Counted by
+// hand: std::shared_ptr would put the standard library's type information
+// into the library's export table.)
 struct SendRecord {
-  LoopItem* item;
-  SendState state = SendState::kPending;  // guarded by MessageWindowImpl::mu
-  bool abandoned = false;                 // the sender gave up waiting
+  LoopItem* item = nullptr;
+  SendState state = SendState::kPending;
+  bool abandoned = false;  // the sender gave up waiting
+  int refs = 2;
 };
+
+void ReleaseLocked(SendRecord* rec) {  // REQUIRES: mu held
+  if (--rec->refs == 0) delete rec;
+}
 
 struct Timer {
   uintptr_t id;
@@ -105,7 +113,7 @@ struct MessageWindowImpl {
 
   std::mutex mu;  // guards sends and timers
   std::condition_variable send_done;
-  std::deque<std::shared_ptr<SendRecord>> sends;
+  std::deque<SendRecord*> sends;
   std::vector<Timer> timers;
 
   MessageWindowImpl() : head(&stub), tail(&stub) {}
@@ -164,22 +172,25 @@ struct MessageWindowImpl {
   // Worker: runs every waiting sent item.
   void RunSends() {
     for (;;) {
-      std::shared_ptr<SendRecord> rec;
+      SendRecord* rec;
+      LoopItem* item;
       {
         std::lock_guard<std::mutex> lock(mu);
         if (sends.empty()) {
           sends_waiting.store(false, std::memory_order_relaxed);
           return;
         }
-        rec = std::move(sends.front());
+        rec = sends.front();
         sends.pop_front();
+        item = rec->item;
       }
-      handler->HandleTask(rec->item);
+      handler->HandleTask(item);
       {
         std::lock_guard<std::mutex> lock(mu);
         rec->state = SendState::kDone;
+        ReleaseLocked(rec);
+        send_done.notify_all();
       }
-      send_done.notify_all();
     }
   }
 
@@ -295,8 +306,9 @@ MessageWindow::~MessageWindow() {
   impl->DrainPosted();
   {
     std::lock_guard<std::mutex> lock(impl->mu);
-    for (auto& rec : impl->sends) {
+    for (SendRecord* rec : impl->sends) {
       if (rec->abandoned) delete rec->item;
+      ReleaseLocked(rec);
     }
     impl->sends.clear();
   }
@@ -334,14 +346,15 @@ void MessageWindow::Destroy() {
     std::lock_guard<std::mutex> lock(impl->mu);
     impl->timers.clear();
     impl->RecomputeNextDue();
-    for (auto& rec : impl->sends) {
+    for (SendRecord* rec : impl->sends) {
       rec->state = SendState::kFailed;
       if (rec->abandoned) delete rec->item;
+      ReleaseLocked(rec);
     }
     impl->sends.clear();
     impl->sends_waiting.store(false, std::memory_order_relaxed);
+    impl->send_done.notify_all();
   }
-  impl->send_done.notify_all();
   impl->DrainPosted();
 }
 
@@ -369,13 +382,13 @@ bool MessageWindow::Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error) {
     *error = 0;
     return true;
   }
-  auto rec = std::make_shared<SendRecord>();
-  rec->item = item;
   std::unique_lock<std::mutex> lock(impl->mu);
   if (!impl->open.load(std::memory_order_acquire)) {
     *error = kErrorInvalidWindowHandle;
     return false;
   }
+  auto* rec = new SendRecord;
+  rec->item = item;
   impl->sends.push_back(rec);
   impl->sends_waiting.store(true, std::memory_order_seq_cst);
   lock.unlock();
@@ -388,12 +401,14 @@ bool MessageWindow::Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error) {
   } else {
     in_time = impl->send_done.wait_for(lock, std::chrono::milliseconds(timeout_ms), finished);
   }
+  SendState state = rec->state;
+  if (!in_time) rec->abandoned = true;  // it may still run; the worker then deletes it
+  ReleaseLocked(rec);
   if (!in_time) {
-    rec->abandoned = true;  // it may still run; the worker then deletes it
     *error = kErrorTimeout;
     return false;
   }
-  if (rec->state == SendState::kFailed) {
+  if (state == SendState::kFailed) {
     *error = kErrorInvalidWindowHandle;
     return false;
   }

@@ -4,7 +4,7 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <memory>
+#include <atomic>
 #include <mutex>
 
 #include "platform/thread.h"
@@ -21,18 +21,25 @@ struct ThreadState {
   std::mutex mu;
   std::condition_variable cv;
   bool ended = false;  // guarded by mu
+  // The handle and the thread each hold one reference. (Counted by hand:
+  // std::shared_ptr would put the standard library's type information into
+  // the library's export table.)
+  std::atomic<int> refs{2};
+
+  void Release() {
+    if (refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+  }
 };
 
 void* ThreadMain(void* p) {
-  auto* keep = static_cast<std::shared_ptr<ThreadState>*>(p);
-  std::shared_ptr<ThreadState> state = std::move(*keep);
-  delete keep;
+  auto* state = static_cast<ThreadState*>(p);
   state->entry(state->arg);
   {
     std::lock_guard<std::mutex> lock(state->mu);
     state->ended = true;
+    state->cv.notify_all();
   }
-  state->cv.notify_all();
+  state->Release();
   return nullptr;
 }
 
@@ -53,39 +60,38 @@ Thread::~Thread() { Close(); }
 
 bool Thread::Start(Entry entry, void* arg) {
   Close();
-  auto state = std::make_shared<ThreadState>();
+  auto* state = new ThreadState;
   state->entry = entry;
   state->arg = arg;
-  auto* keep = new std::shared_ptr<ThreadState>(state);
-  if (pthread_create(&state->id, nullptr, &ThreadMain, keep) != 0) {
-    delete keep;
+  if (pthread_create(&state->id, nullptr, &ThreadMain, state) != 0) {
+    delete state;
     return false;
   }
-  impl_ = new std::shared_ptr<ThreadState>(std::move(state));
+  impl_ = state;
   return true;
 }
 
 bool Thread::Wait(uint32_t ms) {
   if (impl_ == nullptr) return false;
-  ThreadState& s = **static_cast<std::shared_ptr<ThreadState>*>(impl_);
+  ThreadState& s = *static_cast<ThreadState*>(impl_);
   return WaitFlag(s.mu, s.cv, s.ended, ms);
 }
 
 void Thread::Close() {
   if (impl_ == nullptr) return;
-  auto* state = static_cast<std::shared_ptr<ThreadState>*>(impl_);
+  auto* state = static_cast<ThreadState*>(impl_);
   bool ended;
   {
-    std::lock_guard<std::mutex> lock((*state)->mu);
-    ended = (*state)->ended;
+    std::lock_guard<std::mutex> lock(state->mu);
+    ended = state->ended;
   }
   // An ended thread is reaped at once; a running one is left to end alone.
   if (ended) {
-    pthread_join((*state)->id, nullptr);
+    pthread_join(state->id, nullptr);
   } else {
-    pthread_detach((*state)->id);
+    pthread_detach(state->id);
   }
-  delete state;
+  state->Release();
   impl_ = nullptr;
 }
 
