@@ -8,9 +8,10 @@
 //
 // Every result is a Win32 error code (the same numbers on both systems).
 //
-// Names: a path is key names joined by '\' (a trailing '\' is ignored, an
-// empty name inside it is refused with kErrBadPathname); a key name holds at
-// most 255 code units. The empty value name is the key's default value.
+// Names: a path is key names joined by '\' (a leading '\' is refused with
+// kErrBadPathname; repeated and trailing ones count as one); a key name holds
+// at most 255 code units, a value name 16,383 (kErrInvalidParameter beyond).
+// The empty value name is the key's default value.
 // A name keeps the spelling it was first written with.
 #ifndef STATRELAY_PLATFORM_REGISTRY_H_
 #define STATRELAY_PLATFORM_REGISTRY_H_
@@ -34,7 +35,7 @@ inline constexpr long kErrFileNotFound = 2;     // key or value missing
 inline constexpr long kErrAccessDenied = 5;
 inline constexpr long kErrInvalidHandle = 6;    // the key object is not open
 inline constexpr long kErrInvalidParameter = 87;
-inline constexpr long kErrBadPathname = 161;    // an empty key name inside a path
+inline constexpr long kErrBadPathname = 161;    // a path that starts with '\'
 inline constexpr long kErrMoreData = 234;       // name or data does not fit
 inline constexpr long kErrNoMoreItems = 259;    // enumeration index past the end
 inline constexpr long kErrKeyDeleted = 1018;    // the open key was deleted meanwhile

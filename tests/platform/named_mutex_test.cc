@@ -139,7 +139,9 @@ TEST(NamedMutexTest, AnotherProcessHoldsUntilItLetsGoOrDies) {
       gate.Unlock();
     }
     EXPECT_TRUE(mine.Lock(kName, 20000));
-    if (!kill) EXPECT_EQ(0, child.Wait());
+    if (!kill) {
+      EXPECT_EQ(0, child.Wait());
+    }
     mine.Unlock();
     EXPECT_FALSE(NamedMutexExists(kName));
   }

@@ -37,6 +37,7 @@ constexpr int kBusyTimeoutMs = 2000;
 // How long a transaction keeps retrying while other processes hold the lock.
 constexpr auto kRetryFor = std::chrono::seconds(60);
 constexpr size_t kMaxKeyName = 255;
+constexpr size_t kMaxValueName = 16383;
 constexpr int kSchemaVersion = 1;
 // Our own marker for "a SQLite call failed": negative results carry -(sqlite code).
 inline long SqliteFailure(int rc) { return -static_cast<long>(rc == 0 ? SQLITE_ERROR : rc); }
@@ -93,19 +94,19 @@ SrString FromBlob(const void* p, int bytes) {
   return s;
 }
 
-// Splits a key path into names. kErrBadPathname for an empty name inside it.
+// Splits a key path into names as Windows reads it: a leading '\' is refused
+// (kErrBadPathname), repeated and trailing ones are as one. A name longer
+// than Windows allows (255 code units) is refused with kErrInvalidParameter.
 long SplitPath(SrStringView path, std::vector<SrStringView>* names) {
   names->clear();
-  if (!path.empty() && path.back() == '\\') path.remove_suffix(1);
-  if (path.empty()) return kErrSuccess;
+  if (!path.empty() && path.front() == '\\') return kErrBadPathname;
   size_t start = 0;
-  while (true) {
+  while (start < path.size()) {
     size_t end = path.find(SRCHAR('\\'), start);
-    SrStringView name = path.substr(start, end == SrStringView::npos ? SrStringView::npos : end - start);
-    if (name.empty()) return kErrBadPathname;
+    if (end == SrStringView::npos) end = path.size();
+    SrStringView name = path.substr(start, end - start);
     if (name.size() > kMaxKeyName) return kErrInvalidParameter;
-    names->push_back(name);
-    if (end == SrStringView::npos) break;
+    if (!name.empty()) names->push_back(name);
     start = end + 1;
   }
   return kErrSuccess;
@@ -597,6 +598,7 @@ long RegistryKey::Create(RegRoot root, SrStringView path) {
 
 long RegistryKey::SetValue(SrStringView name, uint32_t type, const void* data, uint32_t size) {
   if (data == nullptr && size != 0) return kErrInvalidParameter;
+  if (name.size() > kMaxValueName) return kErrInvalidParameter;
   std::string bytes = StoredData(type, data, size);
   return OnKey(handle_, true, [&](Connection* c, int64_t key) -> long {
     return UpsertValue(c, key, name, type, bytes);
@@ -710,6 +712,7 @@ long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32
 long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
                       const void* data, uint32_t size) {
   if (data == nullptr && size != 0) return kErrInvalidParameter;
+  if (name.size() > kMaxValueName) return kErrInvalidParameter;
   std::string bytes = StoredData(type, data, size);
   // Key and value in one transaction.
   return OnPath(root, path, true, true, [&](Connection* c, int64_t key) -> long {
