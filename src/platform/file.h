@@ -42,8 +42,10 @@ class File {
  private:
   static constexpr intptr_t kInvalid = -1;
   intptr_t handle_ = kInvalid;  // HANDLE on Windows, descriptor on Linux
+  SrString path_;               // as given to CreateExclusive, for the fault hook
 };
 
+// True when something (a file or a folder) exists at path, as PathFileExistsW.
 bool FileExists(SrStringView path);
 // Renames a file (not replacing an existing one). Linux: fails while another
 // process holds the file open for exclusive use.
@@ -51,12 +53,29 @@ bool RenameFile(SrStringView from, SrStringView to);
 // Deletes a file, under the same condition as RenameFile.
 bool RemoveFile(SrStringView path);
 
+// Native error codes reported by CreateExclusive (the Win32 numbers on both
+// systems; Linux maps errno onto them).
+inline constexpr uint32_t kFileErrFileNotFound = 2;
+inline constexpr uint32_t kFileErrPathNotFound = 3;
+inline constexpr uint32_t kFileErrAccessDenied = 5;
+inline constexpr uint32_t kFileErrSharingViolation = 32;  // open elsewhere for exclusive use
+inline constexpr uint32_t kFileErrDiskFull = 112;
+
 // Test hook: fault injection. When set, every operation above asks it first;
-// an answer of false makes the operation fail as the system would. For writes,
-// the hook may lower *size to make the write short.
+// an answer of false makes the operation fail as the system would (an injected
+// create failure reports kFileErrAccessDenied; a refused write is a full disk).
+// For writes, the hook may lower *size to make the write short: that many bytes
+// are written and Write succeeds with the smaller count. `path` is the file's
+// path (for a rename, the source). The hook may be called from any thread and
+// must not call back into the file service. Null removes it.
 enum class FileOp { kCreate, kWrite, kSeek, kFlush, kSize, kTruncate, kRename, kRemove };
 using FileFaultHook = bool (*)(FileOp op, SrStringView path, uint32_t* size);
 void SetFileFaultHookForTest(FileFaultHook hook);
+
+namespace internal {
+// True when the operation may go ahead (no hook, or the hook allows it).
+bool FileFaultAllows(FileOp op, SrStringView path, uint32_t* size);
+}  // namespace internal
 
 }  // namespace platform
 

@@ -1,0 +1,185 @@
+// Files on Linux. Windows' share mode 0 becomes an exclusive flock held for as
+// long as the file is open; rename and delete take the same lock without
+// waiting, so a file that another process has open is left alone.
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/posix/os_path.h"
+
+namespace platform {
+namespace {
+
+using posix::OsPath;
+using posix::Win32ErrorOf;
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens an existing regular file (never through a symbolic link) and takes its
+// exclusive lock without waiting. Returns the descriptor, or -1 with errno set
+// (EWOULDBLOCK when someone holds the file open).
+int OpenLocked(const std::string& path, int flags, struct stat* st) {
+  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  if (fd < 0) return -1;
+  int err = 0;
+  if (fstat(fd, st) != 0) {
+    err = errno;
+  } else if (!S_ISREG(st->st_mode)) {
+    err = S_ISDIR(st->st_mode) ? EISDIR : EACCES;
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    err = errno;
+  } else {
+    // Between open and lock the previous holder may have renamed or deleted
+    // the file: then this descriptor no longer is the file at `path`.
+    struct stat now;
+    if (lstat(path.c_str(), &now) != 0 || !SameFile(now, *st)) err = EAGAIN;
+  }
+  if (err != 0) {
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+void File::Close() {
+  if (handle_ == kInvalid) return;
+  close(static_cast<int>(handle_));  // releases the lock
+  handle_ = kInvalid;
+  path_.clear();
+}
+
+bool File::CreateExclusive(SrStringView path, uint32_t* error) {
+  Close();
+  uint32_t err = 0;
+  if (!internal::FileFaultAllows(FileOp::kCreate, path, nullptr)) {
+    err = kFileErrAccessDenied;
+  } else {
+    std::string os = OsPath(path);
+    // Not O_TRUNC: truncating before holding the lock would destroy the live
+    // file of another process. Lock first, then cut. A retry covers the file
+    // having been renamed away between open and lock.
+    err = kFileErrSharingViolation;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+      struct stat st;
+      int fd = OpenLocked(os, O_RDWR | O_CREAT, &st);
+      if (fd < 0) {
+        if (errno == EAGAIN && attempt + 1 < 8) continue;  // replaced under us
+        // With O_CREAT, ENOENT means a missing folder.
+        err = errno == ENOENT ? kFileErrPathNotFound : Win32ErrorOf(errno);
+        break;
+      }
+      if (ftruncate(fd, 0) != 0) {
+        err = Win32ErrorOf(errno);
+        close(fd);
+        break;
+      }
+      // Every local user may open, write and delete it, whatever the umask.
+      // (Fails harmlessly on a file another user owns.)
+      fchmod(fd, 0666);
+      handle_ = fd;
+      path_ = SrString(path);
+      return true;
+    }
+  }
+  if (error != nullptr) *error = err;
+  return false;
+}
+
+bool File::Write(const void* data, uint32_t size, uint32_t* written) {
+  if (written != nullptr) *written = 0;
+  if (!IsOpen()) return false;
+  uint32_t allowed = size;
+  if (!internal::FileFaultAllows(FileOp::kWrite, path_, &allowed)) {
+    errno = ENOSPC;
+    return false;
+  }
+  if (allowed > size) allowed = size;
+  const char* p = static_cast<const char*>(data);
+  uint32_t done = 0;
+  while (done < allowed) {
+    ssize_t n = write(static_cast<int>(handle_), p + done, allowed - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (written != nullptr) *written = done;
+      return false;
+    }
+    if (n == 0) break;
+    done += static_cast<uint32_t>(n);
+  }
+  if (written != nullptr) *written = done;
+  return true;
+}
+
+bool File::Seek(uint64_t offset) {
+  if (!IsOpen() || !internal::FileFaultAllows(FileOp::kSeek, path_, nullptr)) return false;
+  return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+// The backend keeps no buffers of its own: once Write returns, the bytes are
+// the kernel's and every process sees them. A disk round trip (fsync) is not
+// made; it would dominate each save and no reader needs it.
+bool File::Flush() {
+  return IsOpen() && internal::FileFaultAllows(FileOp::kFlush, path_, nullptr);
+}
+
+bool File::Size(uint64_t* size) const {
+  if (!IsOpen() || !internal::FileFaultAllows(FileOp::kSize, path_, nullptr)) return false;
+  struct stat st;
+  if (fstat(static_cast<int>(handle_), &st) != 0) return false;
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool File::Truncate() {
+  if (!IsOpen() || !internal::FileFaultAllows(FileOp::kTruncate, path_, nullptr)) return false;
+  off_t at = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
+  return at >= 0 && ftruncate(static_cast<int>(handle_), at) == 0;
+}
+
+bool FileExists(SrStringView path) {
+  struct stat st;
+  return lstat(OsPath(path).c_str(), &st) == 0;
+}
+
+bool RenameFile(SrStringView from, SrStringView to) {
+  if (!internal::FileFaultAllows(FileOp::kRename, from, nullptr)) return false;
+  std::string src = OsPath(from);
+  std::string dst = OsPath(to);
+  struct stat st;
+  int fd = OpenLocked(src, O_RDONLY, &st);
+  if (fd < 0) return false;
+  int r = renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE);
+  if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system without RENAME_NOREPLACE: link refuses an existing target too.
+    r = link(src.c_str(), dst.c_str());
+    if (r == 0) unlink(src.c_str());
+  }
+  int err = errno;
+  close(fd);
+  errno = err;
+  return r == 0;
+}
+
+bool RemoveFile(SrStringView path) {
+  if (!internal::FileFaultAllows(FileOp::kRemove, path, nullptr)) return false;
+  std::string os = OsPath(path);
+  struct stat st;
+  int fd = OpenLocked(os, O_RDONLY, &st);
+  if (fd < 0) return false;
+  int r = unlink(os.c_str());
+  close(fd);
+  return r == 0;
+}
+
+}  // namespace platform
