@@ -1,0 +1,48 @@
+#include "platform/shell_folder.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "platform/path.h"
+#include "platform/posix/os_path.h"
+#include "platform/posix/system_root.h"
+
+namespace platform {
+namespace internal {
+extern std::atomic<ShellFolderFaultHook> g_shell_folder_hook;
+}  // namespace internal
+
+bool ShellFolderPath(int csidl, bool create, SrString* path) {
+  ShellFolderFaultHook hook = internal::g_shell_folder_hook.load();
+  if (hook != nullptr && !hook(csidl)) return false;
+  const char* relative = nullptr;
+  if (csidl == kCsidlCommonAppData) {
+    relative = "ProgramData";
+  } else if (csidl == kCsidlCommonDocuments) {
+    relative = "Public/Documents";
+  } else {
+    return false;
+  }
+  std::string os = posix::SystemPath(relative, false);
+  if (os.empty() || os[0] != '/') return false;
+  if (create && !posix::MakeSharedDirs(os)) return false;
+  *path = text::FromUtf8(os);
+  return true;
+}
+
+int CreateFolderTree(SrStringView path) {
+  std::string os = posix::OsPath(path);
+  if (os.empty() || os[0] != '/') return kFolderBadPathname;
+  if (path.size() >= kMaxPath) return kFolderNameTooLong;
+  struct stat st;
+  // The system answers the same for a file in the way as for a folder.
+  if (stat(os.c_str(), &st) == 0) return kFolderAlreadyExists;
+  errno = 0;
+  if (posix::MakeSharedDirs(os)) return kFolderCreated;
+  return (errno == EACCES || errno == EPERM || errno == EROFS) ? kFolderAccessDenied
+                                                               : kFolderPathNotFound;
+}
+
+}  // namespace platform

@@ -1,0 +1,44 @@
+// Shell folders: the computer-wide places Windows provides, and folder creation.
+//
+// Windows: SHGetSpecialFolderPathW / SHCreateDirectory.
+// Linux: folders under the system root (see platform/posix/system_root.h):
+//   kCsidlCommonAppData   -> <root>/ProgramData
+//   kCsidlCommonDocuments -> <root>/Public/Documents
+// created on demand with mode 0777 whatever the umask, so that every local user
+// may create and delete files in them.
+#ifndef STATRELAY_PLATFORM_SHELL_FOLDER_H_
+#define STATRELAY_PLATFORM_SHELL_FOLDER_H_
+
+#include "platform/text.h"
+
+namespace platform {
+
+inline constexpr int kCsidlCommonAppData = 35;
+inline constexpr int kCsidlCommonDocuments = 46;
+
+// SHGetSpecialFolderPathW (no window): the folder's path, created first when
+// `create` is set. False (path unspecified) when the folder is unknown or,
+// with `create`, could not be created.
+bool ShellFolderPath(int csidl, bool create, SrString* path);
+
+// Result codes of CreateFolderTree (the Win32 numbers).
+inline constexpr int kFolderCreated = 0;         // ERROR_SUCCESS
+inline constexpr int kFolderPathNotFound = 3;    // ERROR_PATH_NOT_FOUND (a parent is a file...)
+inline constexpr int kFolderAccessDenied = 5;    // ERROR_ACCESS_DENIED
+inline constexpr int kFolderBadPathname = 161;   // ERROR_BAD_PATHNAME (not absolute)
+inline constexpr int kFolderAlreadyExists = 183; // ERROR_ALREADY_EXISTS (also: a file)
+inline constexpr int kFolderNameTooLong = 206;   // ERROR_FILENAME_EXCED_RANGE
+
+// SHCreateDirectory (no window): creates the folder and its missing parents.
+// Only a full (absolute) path is accepted. Returns one of the codes above
+// (Windows may return other system error codes).
+int CreateFolderTree(SrStringView path);
+
+// Test hook: when set, ShellFolderPath asks it first and fails when it answers
+// false, as when the system cannot supply the folder. Null removes it.
+using ShellFolderFaultHook = bool (*)(int csidl);
+void SetShellFolderFaultHookForTest(ShellFolderFaultHook hook);
+
+}  // namespace platform
+
+#endif  // STATRELAY_PLATFORM_SHELL_FOLDER_H_
