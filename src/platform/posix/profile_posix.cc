@@ -1,0 +1,145 @@
+// Profile files on Linux: read whole, parsed by IniDocument, written back
+// through a temporary file renamed over the old one.
+#include "platform/profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "platform/posix/ini_document.h"
+#include "platform/posix/os_path.h"
+
+namespace platform {
+namespace {
+
+using posix::IniDocument;
+
+// Larger files are read as far as this (a profile file is a few KiB).
+constexpr size_t kMaxProfileBytes = 64u << 20;
+
+enum class Load { kRead, kMissing, kFailed };
+
+// kMissing: no file, but its folder exists (it reads as empty and a write may
+// create it). kFailed: anything else that cannot be read (no folder, a folder
+// at the path, no permission, not a regular file).
+Load ReadWhole(const std::string& path, std::string* bytes, struct stat* st) {
+  bytes->clear();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    if (errno != ENOENT) return Load::kFailed;
+    size_t slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? std::string(".")
+                         : slash == 0              ? std::string("/")
+                                                   : path.substr(0, slash);
+    struct stat fst;
+    return stat(folder.c_str(), &fst) == 0 && S_ISDIR(fst.st_mode) ? Load::kMissing
+                                                                     : Load::kFailed;
+  }
+  Load result = Load::kFailed;
+  if (fstat(fd, st) == 0 && S_ISREG(st->st_mode)) {
+    result = Load::kRead;
+    char chunk[65536];
+    while (bytes->size() < kMaxProfileBytes) {
+      size_t want = std::min(sizeof chunk, kMaxProfileBytes - bytes->size());
+      ssize_t n = read(fd, chunk, want);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        result = Load::kFailed;
+        break;
+      }
+      if (n == 0) break;
+      bytes->append(chunk, static_cast<size_t>(n));
+    }
+  }
+  close(fd);
+  return result;
+}
+
+// Writes bytes to a new file beside `path` and renames it over `path`.
+bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
+  std::string temp = path + ".XXXXXX";
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = true;
+  size_t done = 0;
+  while (ok && done < bytes.size()) {
+    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false; else done += static_cast<size_t>(n);
+  }
+  ok = ok && fchmod(fd, mode) == 0 && fdatasync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace
+
+uint32_t ReadProfileString(const SRCHAR* section, const SRCHAR* key, const SRCHAR* default_value,
+                           SRCHAR* buffer, uint32_t size, const SRCHAR* file) {
+  std::string bytes;
+  struct stat st;
+  if (ReadWhole(posix::OsPath(text::FromPtr(file)), &bytes, &st) == Load::kFailed) {
+    // An unreadable file gives the default as it stands (no quote removal).
+    if (buffer == nullptr || size == 0) return 0;
+    SrStringView def(u"", 0);
+    if (default_value != nullptr) def = SrStringView(default_value, text::Length(default_value));
+    while (def.size() > 1 && def.back() == u' ') def.remove_suffix(1);
+    size_t n = std::min<size_t>(def.size(), size - 1);
+    std::copy_n(def.data(), n, buffer);
+    buffer[n] = 0;
+    return static_cast<uint32_t>(n);
+  }
+  return IniDocument(bytes).GetString(section, key, default_value, buffer, size);
+}
+
+uint32_t ReadProfileInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value,
+                        const SRCHAR* file) {
+  SRCHAR buf[30];
+  if (ReadProfileString(section, key, u"", buf, 30, file) == 0 || buf[0] == 0) {
+    return static_cast<uint32_t>(default_value);
+  }
+  return posix::ParseProfileNumber(buf);
+}
+
+uint32_t ReadProfileSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size,
+                            const SRCHAR* file) {
+  if (section == nullptr || buffer == nullptr) return 0;
+  std::string bytes;
+  struct stat st;
+  if (ReadWhole(posix::OsPath(text::FromPtr(file)), &bytes, &st) == Load::kFailed) return 0;
+  return IniDocument(bytes).GetSection(section, buffer, size);
+}
+
+uint32_t ReadProfileSectionNames(SRCHAR* buffer, uint32_t size, const SRCHAR* file) {
+  std::string bytes;
+  struct stat st;
+  if (ReadWhole(posix::OsPath(text::FromPtr(file)), &bytes, &st) == Load::kFailed) return 0;
+  return IniDocument(bytes).GetSectionNames(buffer, size);
+}
+
+bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value,
+                       const SRCHAR* file) {
+  if (section == nullptr || key == nullptr || value == nullptr || file == nullptr) return false;
+  std::string path = posix::OsPath(text::FromPtr(file));
+  std::string bytes;
+  struct stat st;
+  Load load = ReadWhole(path, &bytes, &st);
+  if (load == Load::kFailed || bytes.size() >= kMaxProfileBytes) return false;
+  std::string edited;
+  IniDocument::Edit edit = IniDocument(bytes).SetString(
+      SrStringView(section, text::Length(section)), SrStringView(key, text::Length(key)),
+      SrStringView(value, text::Length(value)), &edited);
+  if (edit != IniDocument::Edit::kChanged) return edit == IniDocument::Edit::kUnchanged;
+  // A new file is open to every local user; an existing one keeps its mode.
+  mode_t mode = load == Load::kRead ? (st.st_mode & 07777) : 0666;
+  return ReplaceFile(path, edited, mode);
+}
+
+}  // namespace platform
