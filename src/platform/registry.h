@@ -88,10 +88,12 @@ class RegistryKey {
   void* handle_ = nullptr;  // HKEY on Windows, backend key record on Linux
 };
 
-// One-call helpers in the manner of SHGetValueW / SHSetValueW / SHDeleteValueW.
+// One-call helpers in the manner of SHGetValueW / SHSetValueW / SHDeleteValueW,
+// with the results of the RegistryKey calls (REG_EXPAND_SZ data is returned
+// as stored, never expanded).
 long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
                       void* data, uint32_t* size);
-// Creates the key when missing.
+// Creates the key when missing (Linux: key and value in one transaction).
 long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
                       const void* data, uint32_t size);
 long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name);

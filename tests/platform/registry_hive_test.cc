@@ -1,0 +1,93 @@
+// The Linux hive file: shared by every local user, never opened through a
+// link planted in the system root, HKCU kept apart per user.
+#if !defined(_WIN32)
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/registry.h"
+#include "support/child_process.h"
+#include "support/sandbox.h"
+
+namespace platform {
+namespace {
+
+const SRCHAR kKey[] = SRT("Software\\Norvo_Srp_pos\\SRP\\Hive");
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+TEST(RegistryHiveTest, FilesAreMadeForEveryUserWhateverTheUmask) {
+  sr_test::Sandbox sandbox;
+  std::string root = sandbox.Path("root/deeper");  // not there yet
+  sr_test::SetEnv("STATRELAY_ROOT", root);
+  mode_t old_umask = umask(077);
+  uint32_t v = 1;
+  long r = SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), kRegDword, &v, 4);
+  umask(old_umask);
+  ASSERT_EQ(kErrSuccess, r);
+  EXPECT_EQ(0777u, ModeOf(root));
+  EXPECT_EQ(0666u, ModeOf(root + "/registry.db"));
+  // This thread's connection keeps the side files of the WAL open.
+  EXPECT_EQ(0666u, ModeOf(root + "/registry.db-wal"));
+  EXPECT_EQ(0666u, ModeOf(root + "/registry.db-shm"));
+}
+
+TEST(RegistryHiveTest, RefusesLinksPlantedInTheRoot) {
+  static const char* const kPlanted[] = {"registry.db", "registry.db-wal", "registry.db-shm",
+                                         "registry.db-journal"};
+  for (const char* planted : kPlanted) {
+    SCOPED_TRACE(planted);
+    sr_test::Sandbox sandbox;
+    std::string victim = sandbox.Path("victim");
+    ASSERT_TRUE(sr_test::WriteFileBytes(victim, "precious"));
+    ASSERT_EQ(0, symlink(victim.c_str(), sandbox.Path(std::string("root/") + planted).c_str()));
+    uint32_t v = 1;
+    EXPECT_EQ(kErrAccessDenied, SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), kRegDword, &v, 4));
+    uint32_t size = 4;
+    EXPECT_EQ(kErrAccessDenied, GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), nullptr, &v, &size));
+    std::string content;
+    ASSERT_TRUE(sr_test::ReadFileBytes(victim, &content));
+    EXPECT_EQ("precious", content);
+    EXPECT_FALSE(sandbox.LogOf("platform::Registry").empty());
+  }
+}
+
+// Runs as another user: writes HKCU and HKLM values, reads its HKCU value back.
+SR_TEST_CHILD(OtherUserWriter) {
+  if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
+  uint32_t v = 65534;
+  if (SetRegistryValue(RegRoot::kCurrentUser, kKey, SRT("who"), kRegDword, &v, 4) != kErrSuccess) return 3;
+  if (SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("other"), kRegDword, &v, 4) != kErrSuccess) return 4;
+  uint32_t got = 0, size = 4;
+  if (GetRegistryValue(RegRoot::kCurrentUser, kKey, SRT("who"), nullptr, &got, &size) != kErrSuccess) return 5;
+  return got == 65534 ? 0 : 6;
+}
+
+TEST(RegistryHiveTest, EachUserHasItsOwnCurrentUserRoot) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to start a process as another user";
+  sr_test::Sandbox sandbox;
+  // The sandbox folders are the test's; the hive itself makes its own shared.
+  chmod(sandbox.Dir().c_str(), 0755);
+  chmod(sandbox.Path("root").c_str(), 0777);
+  uint32_t mine = 0;
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kCurrentUser, kKey, SRT("who"), kRegDword, &mine, 4));
+  sr_test::ChildProcess child = sr_test::StartChild("OtherUserWriter");
+  ASSERT_TRUE(child.Started());
+  ASSERT_EQ(0, child.Wait());
+  uint32_t got = 1, size = 4;
+  ASSERT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kCurrentUser, kKey, SRT("who"), nullptr, &got, &size));
+  EXPECT_EQ(0u, got);
+  ASSERT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("other"), nullptr, &got, &size));
+  EXPECT_EQ(65534u, got);
+}
+
+}  // namespace
+}  // namespace platform
+
+#endif  // !_WIN32
