@@ -1,0 +1,77 @@
+#include "pcf/storage.h"
+
+#include <cstdint>
+
+#include "platform/path.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/shell_folder.h"
+
+namespace {
+
+constexpr SRCHAR kSrpKey[] = SRT("Software\\Norvo_Srp_pos\\SRP");
+
+void CopyOut(const SrString& dir, SRCHAR* path) {
+  size_t n = dir.size() < platform::kMaxPath ? dir.size() : 0;  // never a cut path
+  dir.copy(path, n);
+  path[n] = 0;
+}
+
+}  // namespace
+
+int GetCommonDocumentsDir(SRCHAR* path) {
+  path[0] = 0;
+  SrString ini = platform::HostExecutableFolder();
+  // Without the host's folder there is no "dir.ini" to read (a bare file name
+  // would make Windows look in its own folder).
+  if (!ini.empty() && platform::AppendPath(&ini, SRT("dir.ini"))) {
+    platform::ReadProfileString(SRT("dir"), SRT("COMMON_DOCUMENTS"), SRT(""), path,
+                                platform::kMaxPath, ini.c_str());
+    if (path[0] != 0) {
+      platform::CreateFolderTree(path);
+      if (platform::IsDirectory(path)) return 1;
+    }
+  }
+  SrString dir;
+  if (!platform::ShellFolderPath(platform::kCsidlCommonDocuments, false, &dir) ||
+      !platform::AppendPath(&dir, SRT("Lumora"))) {
+    path[0] = 0;
+    return 0;
+  }
+  platform::CreateFolderTree(dir);
+  CopyOut(dir, path);
+  return path[0] != 0 && platform::IsDirectory(path) ? 1 : 0;
+}
+
+SrString GetConfigIniPath() {
+  SRCHAR dir[platform::kMaxPath];
+  GetCommonDocumentsDir(dir);
+  SrString path = dir;
+  if (path.empty() || !platform::AppendPath(&path, SRT("config.ini"))) return SrString();
+  return path;
+}
+
+int ReadReportConsent() {
+  uint32_t report = 0;
+  platform::RegistryKey key;
+  if (key.Open(platform::RegRoot::kLocalMachine, kSrpKey, false) == platform::kErrSuccess) {
+    uint32_t value = 0;
+    uint32_t type = 0;
+    uint32_t size = sizeof value;
+    if (key.QueryValue(SRT("report"), &type, &value, &size) == platform::kErrSuccess) {
+      report = value;
+    }
+    key.Close();
+  }
+  SrString ini = GetConfigIniPath();
+  uint32_t help_us =
+      ini.empty() ? 0 : platform::ReadProfileInt(SRT("nvconfig"), SRT("bHelpUs"), 0, ini.c_str());
+  switch (report) {
+    case 1:
+      return help_us != 0 ? 1 : 0;
+    case 2:
+      return 1;
+    default:
+      return 0;
+  }
+}
