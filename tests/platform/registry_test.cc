@@ -6,11 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/child_process.h"
@@ -364,20 +366,28 @@ TEST(RegistryTest, CurrentUserIsItsOwnRoot) {
   DeleteRegistryTree(RegRoot::kLocalMachine, SRT("SOFTWARE\\Lumora"));
 }
 
-// Writes argv[1] values named "<argv[0]>-<n>" into the stress key.
+// Writes argv[1] values named "<argv[0]>-<n>" into the stress key, from two
+// threads (each thread has its own connection to the hive on Linux).
 SR_TEST_CHILD(RegistryWriter) {
   if (argc < 2) return 2;
+  std::string prefix = argv[0];
   int count = std::atoi(argv[1]);
-  for (int n = 0; n < count; ++n) {
-    SrString name = W(std::string(argv[0]) + "-" + std::to_string(n));
-    uint32_t v = static_cast<uint32_t>(n);
-    long r = SetRegistryValue(RegRoot::kLocalMachine, Path("Stress"), name, kRegDword, &v, 4);
-    if (r != kErrSuccess) {
-      std::fprintf(stderr, "write %d failed: %ld\n", n, r);
-      return 1;
+  std::atomic<int> failures{0};
+  auto write = [&](int first) {
+    for (int n = first; n < count; n += 2) {
+      SrString name = W(prefix + "-" + std::to_string(n));
+      uint32_t v = static_cast<uint32_t>(n);
+      long r = SetRegistryValue(RegRoot::kLocalMachine, Path("Stress"), name, kRegDword, &v, 4);
+      if (r != kErrSuccess) {
+        std::fprintf(stderr, "write %d failed: %ld\n", n, r);
+        ++failures;
+      }
     }
-  }
-  return 0;
+  };
+  std::thread odd(write, 1);
+  write(0);
+  odd.join();
+  return failures == 0 ? 0 : 1;
 }
 
 TEST(RegistryTest, ManyProcessesWriteOneKeyWithoutLoss) {
