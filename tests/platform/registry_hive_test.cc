@@ -58,6 +58,21 @@ TEST(RegistryHiveTest, RefusesLinksPlantedInTheRoot) {
   }
 }
 
+TEST(RegistryHiveTest, DamagedHiveFailsEveryCallAndIsLeftAsItWas) {
+  sr_test::Sandbox sandbox;
+  std::string hive = sandbox.Path("root/registry.db");
+  std::string garbage(8192, '\x5a');
+  ASSERT_TRUE(sr_test::WriteFileBytes(hive, garbage));
+  uint32_t v = 1, size = 4;
+  EXPECT_EQ(kErrRegistryIo, SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), kRegDword, &v, 4));
+  EXPECT_EQ(kErrRegistryIo, GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), nullptr, &v, &size));
+  EXPECT_EQ(kErrRegistryIo, RegistryKey().Open(RegRoot::kCurrentUser, SRT(""), false));
+  std::string content;
+  ASSERT_TRUE(sr_test::ReadFileBytes(hive, &content));
+  EXPECT_EQ(garbage, content);
+  EXPECT_FALSE(sandbox.LogOf("platform::Registry").empty());
+}
+
 // Runs as another user: writes HKCU and HKLM values, reads its HKCU value back.
 SR_TEST_CHILD(OtherUserWriter) {
   if (setgid(65534) != 0 || setuid(65534) != 0) return 2;
