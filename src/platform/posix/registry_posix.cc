@@ -308,7 +308,7 @@ bool Connection::Open(const std::string& path, long* error) {
     return false;
   }
   struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
+  if (lstat(path.c_str(), &st) == 0) {
     dev_ = st.st_dev;
     ino_ = st.st_ino;
   }
@@ -365,7 +365,7 @@ Connection* Connection::Get(const std::string& path, long* error) {
     if (c->pid_ != getpid()) {
       // Inherited through fork: SQLite connections must not cross it. Leak it.
       (void)tls_connection.release();
-    } else if (c->path_ == path && stat(path.c_str(), &st) == 0 && st.st_dev == c->dev_ &&
+    } else if (c->path_ == path && lstat(path.c_str(), &st) == 0 && st.st_dev == c->dev_ &&
                st.st_ino == c->ino_) {
       return c;
     } else {
