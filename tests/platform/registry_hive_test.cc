@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "platform/registry.h"
@@ -71,6 +72,17 @@ TEST(RegistryHiveTest, DamagedHiveFailsEveryCallAndIsLeftAsItWas) {
   ASSERT_TRUE(sr_test::ReadFileBytes(hive, &content));
   EXPECT_EQ(garbage, content);
   EXPECT_FALSE(sandbox.LogOf("platform::Registry").empty());
+}
+
+TEST(RegistryHiveTest, NoticesAHiveReplacedByALinkWhileInUse) {
+  sr_test::Sandbox sandbox;
+  uint32_t v = 1, size = 4;
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), kRegDword, &v, 4));
+  std::string hive = sandbox.Path("root/registry.db");
+  std::string moved = sandbox.Path("moved.db");
+  ASSERT_EQ(0, rename(hive.c_str(), moved.c_str()));
+  ASSERT_EQ(0, symlink(moved.c_str(), hive.c_str()));
+  EXPECT_EQ(kErrAccessDenied, GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), nullptr, &v, &size));
 }
 
 // Runs as another user: writes HKCU and HKLM values, reads its HKCU value back.
