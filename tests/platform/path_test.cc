@@ -9,8 +9,13 @@
 #include "platform/shell_folder.h"
 #include "support/sandbox.h"
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 namespace {
 
+using sr_test::U8;
 using sr_test::W;
 
 // Cases are written with "\"; on Linux every "\" becomes "/" in both the input
@@ -72,7 +77,7 @@ TEST(PathTest, HelpersFollowTheShellFunctions) {
     } else if (op == "rename_ext") {
       result = platform::RenameExtension(&p, W(c.arg));
     }
-    EXPECT_EQ(sr_test::U8(Native(c.out)), sr_test::U8(p));
+    EXPECT_EQ(U8(Native(c.out)), U8(p));
     EXPECT_EQ(c.result, result);
   }
 }
@@ -91,16 +96,33 @@ TEST(PathTest, ResultsStayWithinMaxPath) {
 TEST(PathTest, BackslashesAreSeparatorsOnLinux) {
   SrString p = W("/srv/data\\sub\\");
   EXPECT_TRUE(platform::AppendPath(&p, W("x.ini")));
-  EXPECT_EQ("/srv/data\\sub\\x.ini", sr_test::U8(p));
+  EXPECT_EQ("/srv/data\\sub\\x.ini", U8(p));
   EXPECT_TRUE(platform::RemoveFileSpec(&p));
-  EXPECT_EQ("/srv/data\\sub", sr_test::U8(p));
-  EXPECT_EQ("x.ini", sr_test::U8(platform::FindFileName(W("/srv\\x.ini"))));
+  EXPECT_EQ("/srv/data\\sub", U8(p));
+  EXPECT_EQ("x.ini", U8(platform::FindFileName(W("/srv\\x.ini"))));
 
   sr_test::Sandbox box;
   SrString mixed = W(box.Dir() + "\\made\\here");
   EXPECT_EQ(platform::kFolderCreated, platform::CreateFolderTree(mixed));
   EXPECT_TRUE(platform::IsDirectory(W(box.Dir() + "/made/here")));
   EXPECT_TRUE(platform::IsDirectory(mixed));
+}
+
+// Folders the library makes are open to every local user, whatever the umask.
+TEST(ShellFolderTest, FoldersIgnoreTheUmask) {
+  sr_test::Sandbox box;
+  mode_t old = umask(077);
+  int result = platform::CreateFolderTree(W(box.Path("open/to/all")));
+  SrString docs;
+  bool got = platform::ShellFolderPath(platform::kCsidlCommonDocuments, true, &docs);
+  umask(old);
+  ASSERT_EQ(platform::kFolderCreated, result);
+  ASSERT_TRUE(got);
+  for (const std::string& p : {box.Path("open"), box.Path("open/to/all"), U8(docs)}) {
+    struct stat st;
+    ASSERT_EQ(0, stat(p.c_str(), &st)) << p;
+    EXPECT_EQ(0777u, st.st_mode & 0777) << p;
+  }
 }
 #endif
 
@@ -109,7 +131,7 @@ TEST(PathTest, HostExecutableCanBeReplacedForTests) {
   ASSERT_FALSE(real.empty());
   EXPECT_TRUE(platform::PathExists(real));
   EXPECT_TRUE(platform::IsDirectory(platform::HostExecutableFolder()));
-  std::string base = sr_test::U8(platform::HostModuleBaseName());
+  std::string base = U8(platform::HostModuleBaseName());
   EXPECT_EQ(0u, base.rfind("platform_tests", 0)) << base;
 
   platform::SetHostExecutablePathForTest(Native("\\opt\\prod\\host.exe"));
@@ -130,9 +152,9 @@ TEST(ShellFolderTest, FoldersAreMadeOnDemand) {
 #if !defined(_WIN32)
   SrString path;
   ASSERT_TRUE(platform::ShellFolderPath(platform::kCsidlCommonDocuments, false, &path));
-  EXPECT_EQ(box.Path("root/Public/Documents"), sr_test::U8(path));
+  EXPECT_EQ(box.Path("root/Public/Documents"), U8(path));
   ASSERT_TRUE(platform::ShellFolderPath(platform::kCsidlCommonAppData, false, &path));
-  EXPECT_EQ(box.Path("root/ProgramData"), sr_test::U8(path));
+  EXPECT_EQ(box.Path("root/ProgramData"), U8(path));
 #endif
   platform::SetShellFolderFaultHookForTest([](int) { return false; });
   SrString unused;

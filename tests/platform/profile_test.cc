@@ -233,6 +233,33 @@ TEST(ProfileTest, WritesCreateReplaceAndKeepTheRest) {
   EXPECT_EQ(6u, platform::ReadProfileSectionNames(names.data(), 64, file.c_str()));
 }
 
+// Writes into files with unusual line ends keep every line readable.
+TEST(ProfileTest, WritesIntoOddLineEnds) {
+  Sandbox box;
+  static const char* const kFiles[] = {
+      "[a]\rk=1\r",         // old Macintosh line ends
+      "[a]\nk=1",            // no final line end
+      "[a]\r\nk=1\r\n",     // CRLF
+      "[a]\nk=1\r",          // a last line ended by CR alone
+      "\xEF\xBB\xBF[a]\nk=1\n",  // byte order mark
+  };
+  int index = 0;
+  for (const char* bytes : kFiles) {
+    SCOPED_TRACE(index);
+    std::string name = "odd" + std::to_string(index++) + ".ini";
+    ASSERT_TRUE(sr_test::WriteFileBytes(box.Path(name), bytes));
+    SrString file = box.WidePath(name);
+    ASSERT_TRUE(WriteEntry("a", "new", "v", file));
+    ASSERT_TRUE(WriteEntry("b", "n", "w", file));
+    ASSERT_TRUE(WriteEntry("a", "k", "2", file));
+    EXPECT_EQ(W("2"), Read("a", "k", file));
+    EXPECT_EQ(W("v"), Read("a", "new", file));
+    EXPECT_EQ(W("w"), Read("b", "n", file));
+    std::vector<SRCHAR> names(16, u'~');
+    EXPECT_EQ(4u, platform::ReadProfileSectionNames(names.data(), 16, file.c_str()));
+  }
+}
+
 // Bad files give defined results and never crash.
 TEST(ProfileTest, BadFiles) {
   Sandbox box;

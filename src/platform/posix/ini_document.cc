@@ -268,8 +268,28 @@ uint32_t IniDocument::GetSectionNames(SRCHAR* buffer, uint32_t size) const {
   return static_cast<uint32_t>(out - buffer);
 }
 
-IniDocument::Edit IniDocument::SetString(SrStringView section, SrStringView key, SrStringView value,
-                            std::string* out) const {
+std::string IniDocument::LineBreakAt(size_t at, bool* break_before) const {
+  // After the last "\n" the reader splits lines at "\r". A "\n" inserted
+  // below such "\r" lines would join them into one, so lines added there end
+  // with "\r" as well. Elsewhere the file's own line end is used ("\n" for a
+  // file that has none yet).
+  size_t last_nl = text_.rfind('\n');
+  size_t tail = last_nl == std::string::npos ? 0 : last_nl + 1;
+  size_t cr = text_.find('\r', tail);
+  if (cr != std::string::npos && cr < at) {
+    *break_before = at > 0 && text_[at - 1] != '\r';
+    return "\r";
+  }
+  *break_before = at > 0 && text_[at - 1] != '\n';
+  if (!lines_.empty() && lines_[0].end - lines_[0].content_end == 2 &&
+      text_[lines_[0].end - 1] == '\n') {
+    return "\r\n";
+  }
+  return "\n";
+}
+
+IniDocument::Edit IniDocument::SetString(SrStringView section, SrStringView key,
+                                         SrStringView value, std::string* out) const {
   section = Trim(section);
   key = Trim(key);
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);
@@ -277,10 +297,6 @@ IniDocument::Edit IniDocument::SetString(SrStringView section, SrStringView key,
       HasLineBreakOrNul(value)) {
     return Edit::kRefused;
   }
-  // The file's own line ending, "\n" for a file that has none yet.
-  std::string eol = "\n";
-  if (!lines_.empty() && lines_[0].end - lines_[0].content_end == 2) eol = "\r\n";
-
   const Section* s = nullptr;
   for (const Section& candidate : sections_) {
     if (candidate.header_line != SIZE_MAX && text::EqualsIgnoreAsciiCase(candidate.name, section)) {
@@ -288,36 +304,41 @@ IniDocument::Edit IniDocument::SetString(SrStringView section, SrStringView key,
       break;
     }
   }
-  std::string result = bom_;
-  if (s == nullptr) {
-    result += text_;
-    if (!text_.empty() && text_.back() != '\n' && text_.back() != '\r') result += eol;
-    result += "[" + text::ToUtf8(section) + "]" + eol;
-    result += text::ToUtf8(key) + "=" + text::ToUtf8(value) + eol;
-    *out = std::move(result);
-    return Edit::kChanged;
+  std::string entry = text::ToUtf8(key) + "=" + text::ToUtf8(value);
+  if (s != nullptr) {
+    for (const Entry& e : s->entries) {
+      if (!text::EqualsIgnoreAsciiCase(e.name, key)) continue;
+      if (e.has_value && e.value == value) return Edit::kUnchanged;
+      // The key keeps its spelling and its line its line end.
+      const Line& l = lines_[e.line];
+      *out = bom_;
+      out->append(text_, 0, l.begin);
+      *out += text::ToUtf8(e.name) + "=" + text::ToUtf8(value);
+      out->append(text_, l.content_end, std::string::npos);
+      return Edit::kChanged;
+    }
   }
-  for (const Entry& e : s->entries) {
-    if (!text::EqualsIgnoreAsciiCase(e.name, key)) continue;
-    if (e.has_value && e.value == value) return Edit::kUnchanged;
-    const Line& l = lines_[e.line];
-    result.append(text_, 0, l.begin);
-    result += text::ToUtf8(e.name) + "=" + text::ToUtf8(value);
-    std::string ending = text_.substr(l.content_end, l.end - l.content_end);
-    result += ending.empty() ? eol : ending;
-    result.append(text_, l.end, std::string::npos);
-    *out = std::move(result);
-    return Edit::kChanged;
+  // A new key goes after its section's last non-blank line; a new section at
+  // the end of the file.
+  size_t at = text_.size();
+  std::string added;
+  bool break_before = false;
+  std::string eol;
+  if (s != nullptr) {
+    size_t last = s->header_line;
+    for (const Entry& e : s->entries) last = std::max(last, e.line);
+    at = lines_[last].end;
+    eol = LineBreakAt(at, &break_before);
+  } else {
+    eol = LineBreakAt(at, &break_before);
+    added = "[" + text::ToUtf8(section) + "]" + eol;
   }
-  // A new key goes after the section's last non-blank line.
-  size_t last = s->header_line;
-  for (const Entry& e : s->entries) last = std::max(last, e.line);
-  const Line& l = lines_[last];
-  result.append(text_, 0, l.end);
-  if (l.end == l.content_end) result += eol;  // the file ended without a line break
-  result += text::ToUtf8(key) + "=" + text::ToUtf8(value) + eol;
-  result.append(text_, l.end, std::string::npos);
-  *out = std::move(result);
+  added += entry + eol;
+  *out = bom_;
+  out->append(text_, 0, at);
+  if (break_before) *out += eol;
+  *out += added;
+  out->append(text_, at, std::string::npos);
   return Edit::kChanged;
 }
 

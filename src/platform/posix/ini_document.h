@@ -65,6 +65,9 @@ class IniDocument {
   };
 
   const Section* FindSection(SrStringView trimmed) const;
+  // The line break for a line inserted at byte `at` of text_; *break_before:
+  // the text before `at` ends without one and needs it first.
+  std::string LineBreakAt(size_t at, bool* break_before) const;
   const Entry* FindKey(const SRCHAR* section, const SRCHAR* key) const;
 
   std::string bom_;   // the byte order mark, kept for writes
