@@ -39,6 +39,9 @@ struct ListEntry {
   uint16_t count = 0;
   std::vector<SrString> texts;
   std::vector<int32_t> numbers;
+  // Bytes the texts take in the record, sum of (2n + 4), kept as texts are
+  // added so that a save need not visit every text twice.
+  uint64_t text_bytes = 0;
 };
 
 // One value record. The kind is fixed by the first value; a later value of the
