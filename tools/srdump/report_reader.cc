@@ -1,0 +1,421 @@
+#include "report_reader.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace srdump {
+namespace {
+
+constexpr uint32_t kChannelKey = 0x02000001;
+
+enum Group { kCounters = 0, kLists = 1, kValues = 2 };
+const char* const kGroupNames[] = {"counter", "list", "value"};
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char buffer[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof(buffer), format, args);
+  va_end(args);
+  return buffer;
+}
+
+// Bounded little-endian reads: the caller has checked that the bytes exist.
+class Bytes {
+ public:
+  Bytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  size_t size() const { return size_; }
+  // True when [offset, offset + n) lies inside the buffer.
+  bool Has(uint64_t offset, uint64_t n) const { return offset <= size_ && n <= size_ - offset; }
+  uint8_t U8(size_t at) const { return data_[at]; }
+  uint16_t U16(size_t at) const { return static_cast<uint16_t>(data_[at] | data_[at + 1] << 8); }
+  uint32_t U32(size_t at) const {
+    return static_cast<uint32_t>(data_[at]) | static_cast<uint32_t>(data_[at + 1]) << 8 |
+           static_cast<uint32_t>(data_[at + 2]) << 16 | static_cast<uint32_t>(data_[at + 3]) << 24;
+  }
+  std::u16string Text(size_t at, size_t units) const {
+    std::u16string out(units, u'\0');
+    for (size_t i = 0; i < units; ++i) out[i] = static_cast<char16_t>(U16(at + 2 * i));
+    return out;
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+};
+
+class Decoder {
+ public:
+  Decoder(const uint8_t* data, size_t size) : in_(data, size) {}
+
+  Report Run() {
+    if (ReadHeader()) ReadRecords();
+    return std::move(report_);
+  }
+
+ private:
+  bool Fail(size_t offset, std::string reason) {
+    report_.fault = Fault{offset, std::move(reason)};
+    return false;
+  }
+
+  bool ReadHeader() {
+    if (!in_.Has(0, kHeaderSize)) {
+      return Fail(in_.size(), Format("file ends inside the %zu-byte header (%zu bytes)", kHeaderSize,
+                                     in_.size()));
+    }
+    Header& h = report_.header;
+    uint16_t* const fields[] = {&h.major, &h.minor,  &h.build, &h.revision, &h.year,
+                                &h.month, &h.day,    &h.hour,  &h.minute,   &h.second};
+    for (size_t i = 0; i < 10; ++i) *fields[i] = in_.U16(2 * i);
+    h.payload_length = in_.U32(276);
+    size_t units = 0;
+    while (units < 128 && in_.U16(20 + 2 * units) != 0) ++units;
+    h.identifier = in_.Text(20, units);
+    report_.has_header = true;
+
+    static const struct {
+      size_t offset;
+      const char* name;
+      uint16_t low, high;
+    } kRanges[] = {{10, "month", 1, 12}, {12, "day", 1, 31}, {14, "hour", 0, 23},
+                   {16, "minute", 0, 59}, {18, "second", 0, 59}};
+    for (const auto& r : kRanges) {
+      uint16_t v = in_.U16(r.offset);
+      if (v < r.low || v > r.high) {
+        return Fail(r.offset, Format("save time: %s %u outside %u to %u", r.name, v, r.low, r.high));
+      }
+    }
+    if (units == 128) return Fail(20, "identifier has no terminating NUL within its 256 bytes");
+    if (units < 2 || h.identifier.front() != u'{' || h.identifier.back() != u'}') {
+      return Fail(20, "identifier is not enclosed in braces");
+    }
+    for (size_t at = 20 + 2 * units; at < 276; ++at) {
+      if (in_.U8(at) != 0) return Fail(at, "identifier field has non-zero bytes after its NUL");
+    }
+    if (h.payload_length != in_.size() - kHeaderSize) {
+      return Fail(276, Format("payload length %u does not match the %zu bytes after the header",
+                              h.payload_length, in_.size() - kHeaderSize));
+    }
+    return true;
+  }
+
+  // A text item at *at: u16 count n, n code units, u16 zero, all before end.
+  bool ReadText(size_t* at, size_t end, const char* what, std::u16string* text) {
+    if (end - *at < 2) return Fail(*at, Format("%s: character count cut off by the record's end", what));
+    size_t n = in_.U16(*at);
+    if (end - *at - 2 < 2 * n + 2) {
+      return Fail(*at, Format("%s: %zu characters and terminator run past the record's end", what, n));
+    }
+    size_t terminator = *at + 2 + 2 * n;
+    if (in_.U16(terminator) != 0) return Fail(terminator, Format("%s: not terminated by a 16-bit zero", what));
+    *text = in_.Text(*at + 2, n);
+    *at = terminator + 2;
+    return true;
+  }
+
+  bool ReadCounter(size_t at, uint32_t key, size_t* next) {
+    if (!in_.Has(at, 8)) return Fail(at, "counter record cut off by the end of the payload");
+    report_.counters.push_back(Counter{at, key, static_cast<int32_t>(in_.U32(at + 4))});
+    *next = at + 8;
+    return true;
+  }
+
+  bool ReadList(size_t at, uint32_t key, size_t* next) {
+    if (!in_.Has(at, 11)) return Fail(at, "list record head cut off by the end of the payload");
+    uint8_t kind = in_.U8(at + 4);
+    if (kind != 3 && kind != 4) return Fail(at + 4, Format("list kind %u is neither 3 (texts) nor 4 (numbers)", kind));
+    uint32_t rest = in_.U32(at + 5);
+    if (rest < 2) return Fail(at + 5, Format("record length %u is shorter than the item count", rest));
+    if (!in_.Has(at + 9, rest)) {
+      return Fail(at + 5, Format("record length %u runs past the end of the payload", rest));
+    }
+    List list;
+    list.offset = at;
+    list.key = key;
+    list.kind = static_cast<RecordKind>(kind);
+    list.count = in_.U16(at + 9);
+    const size_t end = at + 9 + rest;
+    if (list.kind == RecordKind::NumberList) {
+      if (rest != 2 + 4ull * list.count) {
+        return Fail(at + 5, Format("record length %u does not match %u numbers", rest, list.count));
+      }
+      list.numbers.reserve(list.count);
+      for (size_t i = 0; i < list.count; ++i) list.numbers.push_back(static_cast<int32_t>(in_.U32(at + 11 + 4 * i)));
+    } else {
+      size_t cursor = at + 11;
+      for (size_t i = 0; i < list.count; ++i) {
+        std::u16string text;
+        if (!ReadText(&cursor, end, Format("text item %zu", i).c_str(), &text)) return false;
+        list.texts.push_back(std::move(text));
+      }
+      if (cursor != end) {
+        return Fail(cursor, Format("record length %u leaves %zu bytes after its %u texts", rest,
+                                   end - cursor, list.count));
+      }
+    }
+    report_.lists.push_back(std::move(list));
+    *next = end;
+    return true;
+  }
+
+  bool ReadValue(size_t at, uint32_t key, size_t* next) {
+    if (!in_.Has(at, 5)) return Fail(at, "value record head cut off by the end of the payload");
+    uint8_t kind = in_.U8(at + 4);
+    Value value;
+    value.offset = at;
+    value.key = key;
+    if (kind == 8) {
+      if (!in_.Has(at, 9)) return Fail(at, "number value cut off by the end of the payload");
+      value.kind = RecordKind::Number;
+      value.number = static_cast<int32_t>(in_.U32(at + 5));
+      *next = at + 9;
+    } else if (kind == 7) {
+      value.kind = RecordKind::Text;
+      size_t cursor = at + 5;
+      if (!ReadText(&cursor, in_.size(), "text value", &value.text)) return false;
+      *next = cursor;
+    } else {
+      return Fail(at + 4, Format("value kind %u is neither 7 (text) nor 8 (number)", kind));
+    }
+    report_.values.push_back(std::move(value));
+    return true;
+  }
+
+  void ReadRecords() {
+    int group = kCounters;
+    bool has_previous = false;
+    uint32_t previous = 0;
+    size_t at = kHeaderSize;
+    while (at < in_.size()) {
+      if (!in_.Has(at, 4)) {
+        Fail(at, Format("record key cut off by the end of the payload (%zu bytes left)", in_.size() - at));
+        return;
+      }
+      uint32_t key = in_.U32(at);
+      int key_group;
+      switch (key >> 24) {
+        case 0x05: key_group = kCounters; break;
+        case 0x04: key_group = kLists; break;
+        case 0x02: key_group = kValues; break;
+        default:
+          Fail(at, Format("key 0x%08X is outside the value, list and counter ranges", key));
+          return;
+      }
+      if (key_group < group) {
+        Fail(at, Format("%s record 0x%08X after %s records", kGroupNames[key_group], key, kGroupNames[group]));
+        return;
+      }
+      if (key_group > group) {
+        group = key_group;
+        has_previous = false;
+      }
+      if (has_previous && key <= previous) {
+        Fail(at, Format("key 0x%08X does not follow 0x%08X in ascending order", key, previous));
+        return;
+      }
+      has_previous = true;
+      previous = key;
+      size_t next = at;
+      bool ok = group == kCounters ? ReadCounter(at, key, &next)
+                : group == kLists  ? ReadList(at, key, &next)
+                                   : ReadValue(at, key, &next);
+      if (!ok) return;
+      at = next;
+    }
+    for (const Value& v : report_.values) {
+      if (v.key == kChannelKey) {
+        if (v.kind != RecordKind::Text) Fail(v.offset, "channel record 0x02000001 is not a text");
+        return;
+      }
+    }
+    Fail(in_.size(), "no channel record 0x02000001");
+  }
+
+  Bytes in_;
+  Report report_;
+};
+
+void AppendUtf8(std::string* out, char32_t c) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | (c >> 12));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (c >> 18));
+    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// A JSON string. Lone surrogates keep their code unit as a \u escape, so that
+// the text survives a JSON reader unchanged.
+std::string JsonText(const std::u16string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      AppendUtf8(&out, 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00));
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      out += Format("\\u%04x", static_cast<unsigned>(c));
+    } else if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      out += Format("\\u%04x", static_cast<unsigned>(c));
+    } else {
+      AppendUtf8(&out, c);
+    }
+  }
+  return out + "\"";
+}
+
+// A JSON string of UTF-8 text (a path, a reason): bytes pass through, quotes,
+// backslashes and control characters are escaped.
+std::string JsonString(const std::string& utf8) {
+  std::string out = "\"";
+  for (char c : utf8) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (b < 0x20 || b == 0x7F) {
+      out += Format("\\u%04x", b);
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// Texts in the listing: quoted, control characters escaped.
+std::string QuotedText(const std::u16string& text) { return JsonText(text); }
+
+std::string Key(uint32_t key) { return Format("0x%08X", key); }
+
+const char* KindName(RecordKind kind) {
+  switch (kind) {
+    case RecordKind::TextList: return "TextList";
+    case RecordKind::NumberList: return "NumberList";
+    case RecordKind::Text: return "Text";
+    case RecordKind::Number: return "Number";
+  }
+  return "?";
+}
+
+std::string SavedAt(const Header& h) {
+  return Format("%04u-%02u-%02u %02u:%02u:%02u", h.year, h.month, h.day, h.hour, h.minute, h.second);
+}
+
+}  // namespace
+
+Report ReadReport(const uint8_t* data, size_t size) { return Decoder(data, size).Run(); }
+
+std::string Utf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(&out, c);
+  }
+  return out;
+}
+
+std::string ToJson(const Report& report, const std::string& file) {
+  std::string out = "{\n  \"file\": " + JsonString(file);
+  if (report.has_header) {
+    const Header& h = report.header;
+    out += Format(",\n  \"header\": {\n    \"version\": {\"major\": %u, \"minor\": %u, \"build\": %u, "
+                  "\"revision\": %u},\n",
+                  h.major, h.minor, h.build, h.revision);
+    out += "    \"saved\": " + JsonString(SavedAt(h)) + ",\n";
+    out += "    \"identifier\": " + JsonText(h.identifier) + ",\n";
+    out += Format("    \"payload_length\": %u\n  }", h.payload_length);
+  }
+  out += ",\n  \"counters\": [";
+  for (size_t i = 0; i < report.counters.size(); ++i) {
+    const Counter& c = report.counters[i];
+    out += Format("%s\n    {\"key\": \"0x%08X\", \"value\": %d}", i ? "," : "", c.key, c.value);
+  }
+  out += report.counters.empty() ? "]" : "\n  ]";
+  out += ",\n  \"lists\": [";
+  for (size_t i = 0; i < report.lists.size(); ++i) {
+    const List& l = report.lists[i];
+    out += Format("%s\n    {\"key\": \"0x%08X\", \"kind\": \"%s\", \"count\": %u, \"items\": [", i ? "," : "",
+                  l.key, KindName(l.kind), l.count);
+    if (l.kind == RecordKind::NumberList) {
+      for (size_t k = 0; k < l.numbers.size(); ++k) out += Format("%s%d", k ? ", " : "", l.numbers[k]);
+    } else {
+      for (size_t k = 0; k < l.texts.size(); ++k) out += (k ? ", " : "") + JsonText(l.texts[k]);
+    }
+    out += "]}";
+  }
+  out += report.lists.empty() ? "]" : "\n  ]";
+  out += ",\n  \"values\": [";
+  for (size_t i = 0; i < report.values.size(); ++i) {
+    const Value& v = report.values[i];
+    out += Format("%s\n    {\"key\": \"0x%08X\", \"kind\": \"%s\", \"value\": ", i ? "," : "", v.key,
+                  KindName(v.kind));
+    out += v.kind == RecordKind::Number ? Format("%d", v.number) : JsonText(v.text);
+    out += "}";
+  }
+  out += report.values.empty() ? "]" : "\n  ]";
+  if (report.fault) {
+    out += Format(",\n  \"fault\": {\"offset\": %zu, \"reason\": ", report.fault->offset) +
+           JsonString(report.fault->reason) + "}";
+  }
+  return out + "\n}\n";
+}
+
+std::string ToText(const Report& report, const std::string& file) {
+  std::string out = Format("%-16s", "file") + file + "\n";
+  if (report.has_header) {
+    const Header& h = report.header;
+    out += Format("%-16s%u.%u.%u.%u\n", "version", h.major, h.minor, h.build, h.revision);
+    out += Format("%-16s%s\n", "saved", SavedAt(h).c_str());
+    out += Format("%-16s", "identifier") + QuotedText(h.identifier) + "\n";
+    out += Format("%-16s%u\n", "payload_length", h.payload_length);
+  }
+  for (const Counter& c : report.counters) {
+    out += Format("%-8s%s  %-10s  %d\n", "counter", Key(c.key).c_str(), "", c.value);
+  }
+  for (const List& l : report.lists) {
+    out += Format("%-8s%s  %-10s  %u item%s\n", "list", Key(l.key).c_str(), KindName(l.kind), l.count,
+                  l.count == 1 ? "" : "s");
+    if (l.kind == RecordKind::NumberList) {
+      for (size_t k = 0; k < l.numbers.size(); ++k) out += Format("%26s[%zu] %d\n", "", k, l.numbers[k]);
+    } else {
+      for (size_t k = 0; k < l.texts.size(); ++k) {
+        out += Format("%26s[%zu] ", "", k) + QuotedText(l.texts[k]) + "\n";
+      }
+    }
+  }
+  for (const Value& v : report.values) {
+    out += Format("%-8s%s  %-10s  ", "value", Key(v.key).c_str(), KindName(v.kind));
+    out += (v.kind == RecordKind::Number ? Format("%d", v.number) : QuotedText(v.text)) + "\n";
+  }
+  if (report.fault) {
+    out += Format("%-16soffset %zu: %s\n", "fault", report.fault->offset, report.fault->reason.c_str());
+  }
+  return out;
+}
+
+}  // namespace srdump
