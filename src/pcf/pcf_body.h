@@ -30,6 +30,12 @@ enum class EntryKind : uint8_t {
 
 enum class KeyKind { Single, List, Counter, Other };
 
+// Entry keys in ascending unsigned order. (A comparator of our own also keeps
+// the maps' code out of the library's export table.)
+struct KeyOrder {
+  bool operator()(uint32_t a, uint32_t b) const { return a < b; }
+};
+
 // One list record. The item count always equals the number of items of the
 // entry's kind; items of the other kind are never stored.
 struct ListEntry {
@@ -89,17 +95,17 @@ class CPCFBody : public Bodybase {
   // other threads and processes doing the same.
   static void RecordActivity(uint32_t key);
 
-  const std::map<uint32_t, int32_t>& Counters() const { return counters_; }
-  const std::map<uint32_t, ListEntry>& Lists() const { return lists_; }
-  const std::map<uint32_t, ValueEntry>& Values() const { return values_; }
+  const std::map<uint32_t, int32_t, KeyOrder>& Counters() const { return counters_; }
+  const std::map<uint32_t, ListEntry, KeyOrder>& Lists() const { return lists_; }
+  const std::map<uint32_t, ValueEntry, KeyOrder>& Values() const { return values_; }
   const SrString& ChannelText() const { return channel_; }
 
  private:
   void StoreText(uint32_t key, const SrString& text);
 
-  std::map<uint32_t, int32_t> counters_;
-  std::map<uint32_t, ListEntry> lists_;
-  std::map<uint32_t, ValueEntry> values_;
+  std::map<uint32_t, int32_t, KeyOrder> counters_;
+  std::map<uint32_t, ListEntry, KeyOrder> lists_;
+  std::map<uint32_t, ValueEntry, KeyOrder> values_;
   SrString channel_;
 };
 

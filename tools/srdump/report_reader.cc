@@ -12,7 +12,12 @@ constexpr uint32_t kChannelKey = 0x02000001;
 enum Group { kCounters = 0, kLists = 1, kValues = 2 };
 const char* const kGroupNames[] = {"counter", "list", "value"};
 
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+#if defined(__MINGW32__)
+#define SRDUMP_PRINTF_LIKE __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#else
+#define SRDUMP_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
+#endif
+std::string Format(const char* format, ...) SRDUMP_PRINTF_LIKE;
 std::string Format(const char* format, ...) {
   char buffer[256];
   va_list args;
