@@ -79,11 +79,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
+    // The median when repetitions were asked for, else the single run.
     for (const Run& run : runs) {
       auto it = run.counters.find("bytes_per_second");
-      if (it != run.counters.end() && run.run_type == Run::RT_Iteration) {
+      if (it == run.counters.end()) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (median || (run.run_type == Run::RT_Iteration && !has_median_)) {
         rates_[run.run_name.function_name] = it->second.value;
       }
+      has_median_ = has_median_ || median;
     }
   }
   void Finalize() override {
@@ -98,6 +102,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, double> rates_;
+  bool has_median_ = false;
 };
 
 }  // namespace
