@@ -12,13 +12,14 @@ namespace platform::posix {
 // Read afresh at each call (tests point it elsewhere). Not created here.
 std::string SystemRoot();
 
-// SystemRoot() + "/" + relative, with the folders up to and including the last
-// component of `relative_dir` created (mode 0777 | sticky-free, umask ignored)
-// when `create` is set. Returns the joined path either way.
+// SystemRoot() + "/" + relative_dir, created with MakeSharedDirs when `create`
+// is set. Returns the joined path either way.
 std::string SystemPath(const std::string& relative_dir, bool create);
 
 // Creates `path` and its missing parents with mode 0777 whatever the umask, so
-// that every local user can use them. True when `path` is a folder afterwards.
+// that every local user can use them; only folders above the system root itself
+// are made with the ordinary mode 0755. True when `path` is a
+// folder afterwards.
 bool MakeSharedDirs(const std::string& path);
 
 }  // namespace platform::posix
