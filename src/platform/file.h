@@ -2,10 +2,12 @@
 //
 // A report file is opened for exclusive use: while it is open, no other process
 // can open, rename or delete it. Windows: share mode 0. Linux: an exclusive
-// flock held for as long as the file is open; RenameFile and RemoveFile take
-// that lock without waiting first and fail when someone else holds it.
+// flock held for as long as the file is open; CreateExclusive, RenameFile and
+// RemoveFile take that lock without waiting first and fail when someone else
+// holds it (a program that asks for no lock can still read the file there).
 // Files are created with the open security attributes (Linux: mode 0666 set
-// explicitly, never through a symbolic link).
+// explicitly, never through a symbolic link; only regular files are opened).
+// Paths: see platform/path.h (on Linux a "\" is read as "/").
 #ifndef STATRELAY_PLATFORM_FILE_H_
 #define STATRELAY_PLATFORM_FILE_H_
 
@@ -34,6 +36,8 @@ class File {
   // write returns true with fewer bytes). False on failure.
   bool Write(const void* data, uint32_t size, uint32_t* written);
   bool Seek(uint64_t offset);
+  // Windows: FlushFileBuffers. Linux: the backend holds no buffers, so what
+  // Write returned is already visible to every process; no disk round trip.
   bool Flush();
   bool Size(uint64_t* size) const;
   // Cuts the file at the current position.
