@@ -1,0 +1,105 @@
+// A report file object: owns the parts of one report and a worker thread of
+// its own, on which every change and every save of the report runs, so the
+// parts need no lock.
+#ifndef STATRELAY_PCF_FILEBASE_H_
+#define STATRELAY_PCF_FILEBASE_H_
+
+#include <atomic>
+#include <cstdint>
+
+#include "pcf/component.h"
+#include "platform/text.h"
+#include "statrelay/statrelay.h"
+#include "task/task_mgr_tmpl.h"
+
+namespace platform {
+class File;
+}
+
+class Filebase {
+ public:
+  static constexpr unsigned int kSaveTimerId = 6789;
+  static constexpr unsigned int kSaveTimerPeriodMs = 60000;
+
+  // Takes ownership of the parts (trailer may be null). Starts the worker
+  // (without COM; a failed start is not looked at), makes OnTimer its timer
+  // callback and starts the save timer.
+  Filebase(Headerbase* header, Bodybase* body, Component* trailer);
+  // Runs Teardown (a no-op when a derived destructor already did).
+  virtual ~Filebase();
+  Filebase(const Filebase&) = delete;
+  Filebase& operator=(const Filebase&) = delete;
+
+  // Whether reports may be written. Filebase: 0.
+  virtual int IsReportEnabled();
+  // SetParam on every part present, then takes the block's report URL. Returns 1.
+  virtual int SetParam(ParamBase* param);
+  // Timer callback, on the worker: the save timer runs Save(0). Returns 1.
+  virtual int OnTimer(unsigned int id, int reserved);
+  // Reset on every part; forgets the path. Returns 1.
+  virtual int Reset();
+  virtual SrString GetReportUrl();
+  virtual void SetReportUrl(const SrString& url);
+  // Nothing to do; returns 1.
+  virtual int Init();
+  // The path for a new report file.
+  virtual SrString MakeFilePath();
+  // Finishes the file before it is closed or left open (payload length).
+  virtual int HandleBeforeSave(platform::File* file) = 0;
+  // Positions the file for a full rewrite. Filebase: 1.
+  virtual int PrepareWrite(platform::File* file);
+  // Called with the path of a file that was just sealed. Returns 1.
+  virtual int OnFileCompleted(const SrString& path);
+
+  // Recording operations, from any thread: each copies its texts (null =
+  // empty) and posts one task that runs the body operation of the same name
+  // on the worker, in posting order. They return 1 when the task was queued,
+  // 0 when the worker's window is gone (the copies are freed, nothing runs).
+  int ReportWW(uint32_t key, int32_t number);
+  int ReportWS(uint32_t key, const SRCHAR* text);
+  int ReportSW(const SRCHAR* name, int32_t number);
+  int ReportSS(const SRCHAR* name, const SRCHAR* text);
+
+  // Runs SaveInternal(seal) on the worker and waits for it (at most
+  // 6,000,000 ms; at once when called on the worker). When the worker's
+  // window is gone, logs that at level 8 and saves on the calling thread.
+  // Returns 1.
+  int Save(int seal);
+  // The save itself, on the worker. Returns 1, or 0 when the file could not
+  // be created.
+  int SaveInternal(int seal);
+
+  // Test hook: the save timer period for report files made from now on
+  // (0 restores 60000 ms). A host started by a test may get one through the
+  // environment variable STATRELAY_TEST_SAVE_PERIOD_MS instead.
+  static void SetSaveTimerPeriodForTest(unsigned int period_ms);
+
+ protected:
+  // Lets the worker apply every task posted so far, seals the report
+  // (Save(1)), stops the save timer and the worker, and
+  // frees the parts. Runs once. REQUIRES: the most derived class's destructor
+  // calls it first, so that the worker never sees a half-destroyed object
+  // and the seal runs with that class's operations.
+  void Teardown();
+
+  Headerbase* header_;  // owned
+  Bodybase* body_;      // owned
+  Component* trailer_;  // owned, may be null
+  CTaskMgrTmpl<Filebase> task_;
+  // The open report file's path; empty when none is open.
+  SrString path_;
+  SrString report_url_;
+
+ private:
+  // Task functions, on the worker; they free the text copies they receive.
+  int DoReportWW(uintptr_t key, uintptr_t number);
+  int DoReportWS(uintptr_t key, uintptr_t text);
+  int DoReportSW(uintptr_t name, uintptr_t number);
+  int DoReportSS(uintptr_t name, uintptr_t text);
+  int DoSaveInternal(uintptr_t seal, uintptr_t unused);
+  int DoSignal(uintptr_t event, uintptr_t unused);
+
+  bool torn_down_ = false;
+};
+
+#endif  // STATRELAY_PCF_FILEBASE_H_

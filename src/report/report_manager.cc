@@ -1,0 +1,159 @@
+#include "report/report_manager.h"
+
+#include "pcf/filebase.h"
+#include "pcf/pcf_body.h"
+#include "pcf/pcf_file_impl.h"
+#include "pcf/pcf_header.h"
+#include "report/log_sink.h"
+#include "task/cs_wrap.h"
+
+namespace {
+
+// The manager lock: built when the library is loaded, released when it is
+// unloaded. Serialises instance creation, StartReport and Shutdown.
+CCSWrap g_manager_lock;
+
+std::atomic<CReportManager*> g_instance{nullptr};
+
+Filebase* MakeReportFile(int /*report*/) { return new CPCFFileImpl(new CPCFHeader, new CPCFBody, nullptr); }
+
+std::atomic<CReportManager::FileFactory> g_factory{&MakeReportFile};
+
+bool IsAcceptedReport(int report) { return report == 0 || report == 2 || report == 4; }
+
+const CReportManager::ReportTable kEmptyTable;
+
+}  // namespace
+
+CReportManager* GetInstance() {
+  CReportManager* instance = g_instance.load(std::memory_order_acquire);
+  if (instance != nullptr) return instance;
+  g_manager_lock.Lock();
+  instance = g_instance.load(std::memory_order_acquire);
+  if (instance == nullptr) {
+    instance = new CReportManager;
+    g_instance.store(instance, std::memory_order_release);
+  }
+  g_manager_lock.Unlock();
+  return instance;
+}
+
+int DestroyInstance() {
+  CReportManager* instance = g_instance.load(std::memory_order_acquire);
+  if (instance != nullptr) {
+    delete instance;
+    g_instance.store(nullptr, std::memory_order_release);
+  }
+  return 1;
+}
+
+bool HasInstance() { return g_instance.load(std::memory_order_acquire) != nullptr; }
+
+void CReportManager::SetFileFactoryForTest(FileFactory factory) {
+  g_factory.store(factory != nullptr ? factory : &MakeReportFile);
+}
+
+CReportManager::CReportManager() : table_(&kEmptyTable), task_(this) {}
+
+CReportManager::~CReportManager() {
+  Shutdown();
+  for (const ReportTable* table : tables_) delete table;
+  tables_.clear();
+  // task_ goes with its members: its thread has already ended.
+}
+
+int CReportManager::StartReport(int report, CPCFParam* param) {
+  g_manager_lock.Lock();
+  if (!started_) {
+    if (task_.StartThread(0)) {
+      task_.SetTimerCallback(&CReportManager::OnUploadTimer);
+      task_.StartTimer(kUploadTimerId, kFirstUploadCheckMs);
+    }
+    started_ = 1;  // also after a failed start: it is not tried again
+  }
+  const ReportTable* current = table_.load(std::memory_order_acquire);
+  if (current->find(report) == current->end() && IsAcceptedReport(report)) {
+    Filebase* file = g_factory.load()(report);
+    file->SetParam(param);
+    file->Init();
+    auto* next = new ReportTable(*current);
+    (*next)[report] = file;
+    tables_.push_back(next);
+    table_.store(next, std::memory_order_release);
+  }
+  g_manager_lock.Unlock();
+  return 1;
+}
+
+Filebase* CReportManager::FindBody(int report) {
+  const ReportTable* table = table_.load(std::memory_order_acquire);
+  auto it = table->find(report);
+  if (it == table->end()) {
+    SR_LOG(1, "CReportManager::FindBody",
+           "没有找到指定的文件类型对象，是否没有调用Start宏，与作者联系");
+    return nullptr;
+  }
+  return it->second;
+}
+
+int CReportManager::ReportW(uint32_t id, int report) {
+  if (Filebase* file = FindBody(report)) file->ReportWW(id, 1);
+  return 1;
+}
+
+int CReportManager::ReportWW(uint32_t id, int value, int report) {
+  if (Filebase* file = FindBody(report)) file->ReportWW(id, value);
+  return 0;
+}
+
+int CReportManager::ReportWS(uint32_t id, const SRCHAR* text, int report) {
+  if (Filebase* file = FindBody(report)) file->ReportWS(id, text);
+  return 0;
+}
+
+int CReportManager::ReportSW(const SRCHAR* key, int value, int report) {
+  if (Filebase* file = FindBody(report)) file->ReportSW(key, value);
+  return 0;
+}
+
+int CReportManager::ReportSS(const SRCHAR* key, const SRCHAR* text, int report) {
+  if (Filebase* file = FindBody(report)) file->ReportSS(key, text);
+  return 0;
+}
+
+int CReportManager::UploadAllNow(int async, int retry) {
+  const ReportTable* table = table_.load(std::memory_order_acquire);
+  for (const auto& [report, file] : *table) file->Save(1);
+  TryUpload(async, retry);
+  return 1;
+}
+
+// Listing the file in the registry's upload list comes with upload dispatch.
+int CReportManager::AddUploadFile(const SRCHAR* path, const SRCHAR* url) {
+  if (path == nullptr || url == nullptr) return 0;
+  TryUpload(0, 0);
+  return 0;
+}
+
+// Deciding whether the upload process is due, and starting it, come with
+// upload dispatch.
+void CReportManager::TryUpload(int /*async*/, int /*retry*/) {}
+
+int CReportManager::OnUploadTimer(unsigned int /*id*/, int /*reserved*/) {
+  task_.StopTimer(kUploadTimerId);
+  TryUpload(0, 0);
+  task_.StartTimer(kUploadTimerId, kUploadCheckMs);
+  return 1;
+}
+
+void CReportManager::Shutdown() {
+  g_manager_lock.Lock();
+  task_.StopTimer(kUploadTimerId);
+  task_.StopThread();
+  const ReportTable* table = table_.load(std::memory_order_acquire);
+  // Readers from now on find no report; the old table stays readable until
+  // the manager goes.
+  table_.store(&kEmptyTable, std::memory_order_release);
+  for (const auto& [report, file] : *table) delete file;
+  g_manager_lock.Unlock();
+}

@@ -1,0 +1,88 @@
+// A host that loads the library dynamically, starts a report, records and
+// unloads it without Stop, then keeps running while the library's threads
+// still wake: the library must have stayed mapped.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+#include "statrelay/statrelay.h"
+#include "support/child_process.h"
+#include "support/sandbox.h"
+
+namespace {
+
+std::string LibraryPath() {
+  std::string self = sr_test::SelfPath();
+  std::string dir = self.substr(0, self.find_last_of("/\\") + 1);
+#if defined(_WIN32)
+  return dir + "statrelay.dll";
+#else
+  return dir + "libstatrelay.so";
+#endif
+}
+
+using StartFn = int(SR_CALL*)(int, CPCFParam*);
+using RecordWFn = int(SR_CALL*)(uint32_t, int);
+using RecordWSFn = int(SR_CALL*)(uint32_t, const SRCHAR*, int);
+
+#if defined(_WIN32)
+using Module = HMODULE;
+Module Load(const std::string& path) { return LoadLibraryW(sr_test::W(path).c_str()); }
+void* Find(Module m, const char* name) { return reinterpret_cast<void*>(GetProcAddress(m, name)); }
+void Unload(Module m) { FreeLibrary(m); }
+bool StillMapped(const std::string& path) { return GetModuleHandleW(sr_test::W(path).c_str()) != nullptr; }
+#else
+using Module = void*;
+Module Load(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* Find(Module m, const char* name) { return dlsym(m, name); }
+void Unload(Module m) { dlclose(m); }
+bool StillMapped(const std::string& path) {
+  void* again = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (again == nullptr) return false;
+  dlclose(again);
+  return true;
+}
+#endif
+
+SR_TEST_CHILD(UnloadWhileThreadsRun) {
+  std::string path = LibraryPath();
+  Module lib = Load(path);
+  if (lib == nullptr) return 10;
+  auto start = reinterpret_cast<StartFn>(Find(lib, "Start"));
+  auto sr_w = reinterpret_cast<RecordWFn>(Find(lib, "SR_W"));
+  auto sr_ws = reinterpret_cast<RecordWSFn>(Find(lib, "SR_WS"));
+  if (start == nullptr || sr_w == nullptr || sr_ws == nullptr) return 11;
+  {
+    CPCFParam param(SRT("1.2.3.4"), SRT("ch"), SRT("http://u"));
+    start(0, &param);
+    start(2, &param);
+  }
+  for (int i = 0; i < 100; ++i) {
+    sr_w(0x05000001, 0);
+    sr_ws(0x04000001, SRT("text"), 2);
+  }
+  Unload(lib);  // without Stop
+  if (!StillMapped(path)) return 12;
+  // The save timers (20 ms here) keep waking the report workers.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  return 0;
+}
+
+TEST(UnloadTest, HostUnloadingWithoutStopKeepsRunning) {
+  sr_test::Sandbox box;
+  sr_test::SetEnv("STATRELAY_TEST_SAVE_PERIOD_MS", "20");
+  sr_test::ChildProcess child = sr_test::StartChild("UnloadWhileThreadsRun");
+  sr_test::UnsetEnv("STATRELAY_TEST_SAVE_PERIOD_MS");
+  ASSERT_TRUE(child.Started());
+  EXPECT_EQ(0, child.Wait());
+}
+
+}  // namespace
