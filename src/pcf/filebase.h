@@ -23,7 +23,8 @@ class Filebase {
 
   // Takes ownership of the parts (trailer may be null). Starts the worker
   // (without COM; a failed start is not looked at), makes OnTimer its timer
-  // callback and starts the save timer.
+  // callback and starts the save timer. The timer calls virtual operations:
+  // a derived constructor must be done within the first period (60 s).
   Filebase(Headerbase* header, Bodybase* body, Component* trailer);
   // Runs Teardown (a no-op when a derived destructor already did).
   virtual ~Filebase();

@@ -61,9 +61,13 @@ SR_TEST_CHILD(UnloadWhileThreadsRun) {
   auto sr_ws = reinterpret_cast<RecordWSFn>(Find(lib, "SR_WS"));
   if (start == nullptr || sr_w == nullptr || sr_ws == nullptr) return 11;
   {
+    // Each report records right after its start, well within the first timer
+    // period, as a host does.
     CPCFParam param(SRT("1.2.3.4"), SRT("ch"), SRT("http://u"));
     start(0, &param);
+    sr_w(0x05000001, 0);
     start(2, &param);
+    sr_w(0x05000001, 2);
   }
   for (int i = 0; i < 100; ++i) {
     sr_w(0x05000001, 0);

@@ -141,6 +141,7 @@ struct MessageWindowImpl {
     }
     if (next != nullptr) {
       tail = next;
+      __builtin_prefetch(next);  // the next item's line arrives while t runs
       return t;
     }
     if (head.load(std::memory_order_seq_cst) != t) {
