@@ -11,6 +11,11 @@ namespace {
 // Under AddressSanitizer every task goes to the heap, so that a task used
 // after it was freed is caught.
 constexpr bool kPoolEnabled = false;
+#elif defined(_WIN32)
+// The pool hands a thread's blocks back when the thread ends, from a
+// thread_local destructor; MinGW's emulated TLS may free the storage before
+// that destructor runs. The system heap is used there instead.
+constexpr bool kPoolEnabled = false;
 #else
 constexpr bool kPoolEnabled = true;
 #endif
