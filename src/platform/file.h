@@ -12,6 +12,7 @@
 #define STATRELAY_PLATFORM_FILE_H_
 
 #include <cstdint>
+#include <string>
 
 #include "platform/text.h"
 
@@ -57,6 +58,22 @@ bool RenameFile(SrStringView from, SrStringView to);
 // Deletes a file, under the same condition as RenameFile.
 bool RemoveFile(SrStringView path);
 
+// Reads a whole regular file of at most max_bytes (Windows: opened for reading
+// with read sharing). False, with *bytes empty, when it is missing, not a
+// regular file, larger than max_bytes or unreadable.
+bool ReadWholeFile(SrStringView path, uint32_t max_bytes, std::string* bytes);
+// CopyFileW(from, to, overwrite allowed). Linux: the copy gets the source's
+// permission bits and is never written through a symbolic link at `to`.
+bool CopyFileTo(SrStringView from, SrStringView to);
+// Deletes a folder with everything in it (SHFileOperationW FO_DELETE, silent).
+// Linux: symbolic links inside are removed, never followed. False when
+// nothing was there or something stayed.
+bool RemoveFolderTree(SrStringView path);
+// GetTempPathW + GetTempFileNameW(prefix, 0): creates a new empty file with a
+// unique name in the temporary folder and returns its path. Linux: in $TMPDIR
+// or /tmp, named from the first three units of prefix.
+bool CreateTempFile(SrStringView prefix, SrString* path);
+
 // Native error codes reported by CreateExclusive (the Win32 numbers on both
 // systems; Linux maps errno onto them).
 inline constexpr uint32_t kFileErrFileNotFound = 2;
@@ -72,7 +89,10 @@ inline constexpr uint32_t kFileErrDiskFull = 112;
 // are written and Write succeeds with the smaller count. `path` is the file's
 // path (for a rename, the source). The hook may be called from any thread and
 // must not call back into the file service. Null removes it.
-enum class FileOp { kCreate, kWrite, kSeek, kFlush, kSize, kTruncate, kRename, kRemove };
+enum class FileOp {
+  kCreate, kWrite, kSeek, kFlush, kSize, kTruncate, kRename, kRemove,
+  kRead, kCopy, kRemoveTree, kCreateTemp,  // the one-call helpers above
+};
 using FileFaultHook = bool (*)(FileOp op, SrStringView path, uint32_t* size);
 void SetFileFaultHookForTest(FileFaultHook hook);
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/path.h"
+#include "platform/shell_folder.h"
 #include "support/child_process.h"
 #include "support/sandbox.h"
 
@@ -126,6 +128,46 @@ TEST(FileTest, AFileOpenInAnotherProcessIsLeftAlone) {
   EXPECT_TRUE(platform::RenameFile(wlive, box.WidePath("live.dat")));
   EXPECT_EQ("live data", Contents(box.Path("live.dat"))) << "a refused create must not truncate";
   EXPECT_TRUE(platform::RemoveFile(box.WidePath("live.dat")));
+}
+
+TEST(FileTest, OneCallHelpers) {
+  Sandbox box;
+  std::string bytes = "x";
+  EXPECT_FALSE(platform::ReadWholeFile(box.WidePath("missing"), 100, &bytes));
+  EXPECT_TRUE(bytes.empty());
+  ASSERT_TRUE(sr_test::WriteFileBytes(box.Path("v.xml"), "abc"));
+  ASSERT_TRUE(platform::ReadWholeFile(box.WidePath("v.xml"), 3, &bytes));
+  EXPECT_EQ("abc", bytes);
+  EXPECT_FALSE(platform::ReadWholeFile(box.WidePath("v.xml"), 2, &bytes)) << "over the limit";
+  ASSERT_TRUE(sr_test::WriteFileBytes(box.Path("empty"), ""));
+  EXPECT_TRUE(platform::ReadWholeFile(box.WidePath("empty"), 2, &bytes));
+  EXPECT_FALSE(platform::ReadWholeFile(box.WidePath(""), 100, &bytes)) << "a folder";
+
+  ASSERT_TRUE(platform::CopyFileTo(box.WidePath("v.xml"), box.WidePath("copy")));
+  EXPECT_EQ("abc", Contents(box.Path("copy")));
+  ASSERT_TRUE(sr_test::WriteFileBytes(box.Path("v.xml"), "longer"));
+  ASSERT_TRUE(platform::CopyFileTo(box.WidePath("v.xml"), box.WidePath("copy"))) << "overwrites";
+  EXPECT_EQ("longer", Contents(box.Path("copy")));
+  EXPECT_FALSE(platform::CopyFileTo(box.WidePath("missing"), box.WidePath("copy2")));
+
+  SrString temp;
+  ASSERT_TRUE(platform::CreateTempFile(sr_test::W("version.xml"), &temp));
+  EXPECT_TRUE(platform::FileExists(temp));
+  EXPECT_EQ(0u, sr_test::U8(platform::FindFileName(temp)).rfind("ver", 0)) << sr_test::U8(temp);
+  ASSERT_TRUE(platform::ReadWholeFile(temp, 10, &bytes));
+  EXPECT_EQ("", bytes);
+  EXPECT_TRUE(platform::RemoveFile(temp));
+
+  ASSERT_EQ(platform::kFolderCreated, platform::CreateFolderTree(box.WidePath("tree/a/b")));
+  ASSERT_TRUE(sr_test::WriteFileBytes(box.Path("tree/a/b/f"), "1"));
+  ASSERT_TRUE(sr_test::WriteFileBytes(box.Path("tree/g"), "2"));
+#if !defined(_WIN32)
+  ASSERT_EQ(0, symlink(box.Path("v.xml").c_str(), box.Path("tree/link").c_str()));
+#endif
+  EXPECT_TRUE(platform::RemoveFolderTree(box.WidePath("tree")));
+  EXPECT_FALSE(platform::PathExists(box.WidePath("tree")));
+  EXPECT_EQ("longer", Contents(box.Path("v.xml"))) << "a link is removed, not followed";
+  EXPECT_FALSE(platform::RemoveFolderTree(box.WidePath("tree")));
 }
 
 // Fault injection: what the hook decides, per operation.

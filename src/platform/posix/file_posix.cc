@@ -10,6 +10,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/posix/os_path.h"
 
@@ -180,6 +183,94 @@ bool RemoveFile(SrStringView path) {
   int r = unlink(os.c_str());
   close(fd);
   return r == 0;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool ReadWholeFile(SrStringView path, uint32_t max_bytes, std::string* bytes) {
+  bytes->clear();
+  if (!internal::FileFaultAllows(FileOp::kRead, path, nullptr)) return false;
+  int fd = open(OsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            static_cast<uint64_t>(st.st_size) <= max_bytes;
+  if (ok) {
+    bytes->resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < bytes->size()) {
+      ssize_t n = read(fd, bytes->data() + done, bytes->size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    bytes->resize(done);  // a file cut meanwhile gives what is left
+  }
+  close(fd);
+  if (!ok) bytes->clear();
+  return ok;
+}
+
+bool CopyFileTo(SrStringView from, SrStringView to) {
+  if (!internal::FileFaultAllows(FileOp::kCopy, from, nullptr)) return false;
+  int in = open(OsPath(from).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (in < 0) return false;
+  struct stat st;
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in);
+    return false;
+  }
+  int out = open(OsPath(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
+                 st.st_mode & 0777);
+  bool ok = out >= 0;
+  char chunk[65536];
+  while (ok) {
+    ssize_t n = read(in, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ok = false;
+    if (n <= 0) break;
+    for (ssize_t done = 0; ok && done < n;) {
+      ssize_t w = write(out, chunk + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ok = false; else done += w;
+    }
+  }
+  if (out >= 0) {
+    ok = ok && fchmod(out, st.st_mode & 0777) == 0;
+    ok = close(out) == 0 && ok;
+  }
+  close(in);
+  return ok;
+}
+
+bool RemoveFolderTree(SrStringView path) {
+  if (!internal::FileFaultAllows(FileOp::kRemoveTree, path, nullptr)) return false;
+  std::string os = OsPath(path);
+  struct stat st;
+  if (os.empty() || lstat(os.c_str(), &st) != 0) return false;
+  std::error_code ec;
+  // remove_all removes links themselves and never descends through them.
+  std::filesystem::remove_all(std::filesystem::path(os), ec);
+  return !ec && lstat(os.c_str(), &st) != 0;
+}
+
+bool CreateTempFile(SrStringView prefix, SrString* path) {
+  if (!internal::FileFaultAllows(FileOp::kCreateTemp, prefix, nullptr)) return false;
+  const char* dir = std::getenv("TMPDIR");
+  std::string name = (dir != nullptr && *dir != 0) ? dir : "/tmp";
+  if (name.back() != '/') name += '/';
+  std::string head = OsPath(prefix.substr(0, 3));
+  for (char& c : head) {
+    if (c == '/') c = '_';
+  }
+  name += head + "XXXXXX";
+  int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  close(fd);
+  *path = text::FromUtf8(name);
+  return true;
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <windows.h>
+#include <shellapi.h>
 #include <shlwapi.h>
 
 #include "platform/security.h"
@@ -89,6 +90,65 @@ bool RenameFile(SrStringView from, SrStringView to) {
 bool RemoveFile(SrStringView path) {
   if (!internal::FileFaultAllows(FileOp::kRemove, path, nullptr)) return false;
   return DeleteFileW(SrString(path).c_str()) != FALSE;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+bool ReadWholeFile(SrStringView path, uint32_t max_bytes, std::string* bytes) {
+  bytes->clear();
+  if (!internal::FileFaultAllows(FileOp::kRead, path, nullptr)) return false;
+  HANDLE h = CreateFileW(SrString(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(h, &size) && static_cast<uint64_t>(size.QuadPart) <= max_bytes;
+  if (ok) {
+    bytes->resize(static_cast<size_t>(size.QuadPart));
+    DWORD done = 0;
+    while (done < bytes->size()) {
+      DWORD n = 0;
+      if (!ReadFile(h, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &n,
+                    nullptr) ||
+          n == 0) {
+        break;
+      }
+      done += n;
+    }
+    bytes->resize(done);
+  }
+  CloseHandle(h);
+  if (!ok) bytes->clear();
+  return ok;
+}
+
+bool CopyFileTo(SrStringView from, SrStringView to) {
+  if (!internal::FileFaultAllows(FileOp::kCopy, from, nullptr)) return false;
+  return CopyFileW(SrString(from).c_str(), SrString(to).c_str(), FALSE) != FALSE;
+}
+
+bool RemoveFolderTree(SrStringView path) {
+  if (!internal::FileFaultAllows(FileOp::kRemoveTree, path, nullptr)) return false;
+  SrString from(path);
+  from.push_back(L'\0');  // the list ends with a second NUL
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
+  return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
+         !PathFileExistsW(SrString(path).c_str());
+}
+
+bool CreateTempFile(SrStringView prefix, SrString* path) {
+  if (!internal::FileFaultAllows(FileOp::kCreateTemp, prefix, nullptr)) return false;
+  wchar_t dir[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, dir);
+  if (n == 0 || n > MAX_PATH) return false;
+  wchar_t name[MAX_PATH];
+  if (GetTempFileNameW(dir, SrString(prefix).c_str(), 0, name) == 0) return false;
+  path->assign(name);
+  return true;
 }
 
 }  // namespace platform
