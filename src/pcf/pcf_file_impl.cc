@@ -1,13 +1,13 @@
 #include "pcf/pcf_file_impl.h"
 
+#include "pcf/storage.h"
+
 CPCFFileImpl::CPCFFileImpl(Headerbase* header, Bodybase* body, Component* trailer)
     : Filebase(header, body, trailer) {}
 
 CPCFFileImpl::~CPCFFileImpl() { Teardown(); }
 
-// Consent comes with the storage places; until then reporting counts as
-// allowed (nothing is written to disk yet either way).
-int CPCFFileImpl::IsReportEnabled() { return 1; }
+int CPCFFileImpl::IsReportEnabled() { return ReadReportConsent(); }
 
 // The first tick of any report file will also take up files an earlier
 // process left behind (with persistence).
