@@ -33,7 +33,7 @@
 namespace {
 
 constexpr uint32_t kKey = 0x05000100;  // a counter key
-constexpr int kBatch = 50000;          // recordings per end-to-end round
+constexpr int kBatch = 50000;        // recordings per end-to-end round
 
 // ---- the report under test: real exports, real report file and worker,
 // a body that applies a recording the way floor B does (a map update).

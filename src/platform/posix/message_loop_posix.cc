@@ -37,6 +37,10 @@ constexpr uint32_t kMinTimerPeriodMs = 10;
 // almost every item.
 constexpr int kSpinRounds = 200;
 constexpr int kYieldRounds = 4;
+// Pauses between two looks at an empty queue: each look pulls the line the
+// next poster is about to write, so a worker that looks without pause makes
+// every post pay for a cache miss.
+constexpr int kPausesPerLook = 64;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -243,7 +247,7 @@ struct MessageWindowImpl {
       }
       if (idle_rounds < kSpinRounds) {
         ++idle_rounds;
-        CpuRelax();
+        for (int i = 0; i < kPausesPerLook; ++i) CpuRelax();
         continue;
       }
       if (idle_rounds < kSpinRounds + kYieldRounds) {
