@@ -2,7 +2,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
+#include "env/comm_func.h"
+#include "pcf/registry_string.h"
+#include "platform/clock.h"
+#include "platform/path.h"
+#include "platform/shell_folder.h"
 #include "platform/thread.h"
 #include "report/log_sink.h"
 
@@ -41,6 +47,41 @@ SrString TakeText(uintptr_t p) {
   return text;
 }
 
+// The pseudo-random numbers of the report file names: 0 to 32767, seeded once
+// per process with the time in seconds plus the id of the first caller's
+// thread, so that two processes started in the same second still differ.
+class NameRandom {
+ public:
+  uint32_t Next() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (!seeded_) {
+      state_ = static_cast<uint32_t>(platform::SecondsSince1970()) + platform::CurrentThreadId();
+      seeded_ = true;
+    }
+    state_ = state_ * 214013u + 2531011u;
+    return (state_ >> 16) & 0x7FFF;
+  }
+
+ private:
+  std::mutex mutex_;
+  bool seeded_ = false;  // guarded by mutex_
+  uint32_t state_ = 0;   // guarded by mutex_
+};
+
+NameRandom g_name_random;
+
+// "%04d"-style: n in decimal, padded with zeros to `width` digits.
+void AppendNumber(SrString* out, unsigned int n, int width) {
+  char digits[16];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0 && count < 15);
+  for (int i = count; i < width; ++i) *out += SRCHAR('0');
+  while (count > 0) *out += static_cast<SRCHAR>(digits[--count]);
+}
+
 uintptr_t AsArg(int32_t number) { return static_cast<uintptr_t>(static_cast<uint32_t>(number)); }
 int32_t AsNumber(uintptr_t arg) { return static_cast<int32_t>(static_cast<uint32_t>(arg)); }
 
@@ -61,20 +102,23 @@ void Filebase::Teardown() {
   // A sent save runs ahead of posted tasks, and the worker stops right after
   // it: values the host recorded before Stop would be applied to a body that
   // is about to go, and lost. Let the worker apply them first.
-  platform::Event drained;
-  if (task_.PostCall(&Filebase::DoSignal, reinterpret_cast<uintptr_t>(&drained), 0)) {
-    drained.Wait(CTaskMgr::kSendTimeoutMs);
-  }
+  WaitForPostedTasks();
   Save(1);
   task_.StopTimer(kSaveTimerId);
   task_.StopThread();
-  // The open file, once report files are written, is closed here.
+  file_.Close();
   delete header_;
   delete body_;
   delete trailer_;
   header_ = nullptr;
   body_ = nullptr;
   trailer_ = nullptr;
+}
+
+bool Filebase::WaitForPostedTasks() {
+  platform::Event drained;
+  return task_.PostCall(&Filebase::DoSignal, reinterpret_cast<uintptr_t>(&drained), 0) &&
+         drained.Wait(CTaskMgr::kSendTimeoutMs);
 }
 
 void Filebase::SetSaveTimerPeriodForTest(unsigned int period_ms) {
@@ -100,14 +144,49 @@ int Filebase::Reset() {
   if (header_ != nullptr) header_->Reset();
   if (body_ != nullptr) body_->Reset();
   if (trailer_ != nullptr) trailer_->Reset();
+  // The caller has closed the file already.
   path_.clear();
+  listed_ = false;
   return 1;
 }
 
 SrString Filebase::GetReportUrl() { return report_url_; }
 void Filebase::SetReportUrl(const SrString& url) { report_url_ = url; }
 int Filebase::Init() { return 1; }
-SrString Filebase::MakeFilePath() { return SrString(); }
+SrString Filebase::MakeFilePath() {
+  SRCHAR buffer[platform::kMaxPath] = {};
+  if (!COMM_FUNC::GetAppDataDir(buffer, false)) return SrString();
+  // The report folder sits beside the product's folder: C:\ProgramData\Lumora
+  // gives C:\ProgramData\RpData.
+  SrString dir(buffer);
+  platform::RemoveFileSpec(&dir);
+  platform::AppendPath(&dir, SRT("RpData"));
+  platform::CreateFolderTree(dir);
+
+  const platform::LocalTime now = platform::CurrentLocalTime();
+  SrString host = platform::HostModuleBaseName();
+  platform::RemoveExtension(&host);
+  // "rpFile-%s-%04d-%02d-%02d %02d-%02d-%02d-%04d-[%04d].tmp"
+  SrString name = SRT("rpFile-") + host + SRT("-");
+  AppendNumber(&name, now.year, 4);
+  name += SRCHAR('-');
+  AppendNumber(&name, now.month, 2);
+  name += SRCHAR('-');
+  AppendNumber(&name, now.day, 2);
+  name += SRCHAR(' ');
+  AppendNumber(&name, now.hour, 2);
+  name += SRCHAR('-');
+  AppendNumber(&name, now.minute, 2);
+  name += SRCHAR('-');
+  AppendNumber(&name, now.second, 2);
+  name += SRCHAR('-');
+  AppendNumber(&name, now.milliseconds, 4);
+  name += SRT("-[");
+  AppendNumber(&name, g_name_random.Next(), 4);
+  name += SRT("].tmp");
+  platform::AppendPath(&dir, name);
+  return dir;
+}
 int Filebase::PrepareWrite(platform::File* /*file*/) { return 1; }
 int Filebase::OnFileCompleted(const SrString& /*path*/) { return 1; }
 
@@ -177,12 +256,96 @@ int Filebase::DoSaveInternal(uintptr_t seal, uintptr_t /*unused*/) {
   return SaveInternal(static_cast<int>(seal));
 }
 
-int Filebase::SaveInternal(int /*seal*/) {
+int Filebase::SaveInternal(int seal) {
   if (!IsReportEnabled()) {
+    file_.Close();
     Reset();  // the recorded values are discarded, nothing is written
     return 1;
   }
-  // Writing the parts, sealing and registering the file come with report file
-  // persistence.
+  Component* parts[] = {header_, body_, trailer_};
+  bool modified = false;
+  for (Component* part : parts) {
+    if (part != nullptr && part->IsModified() == 1) modified = true;
+  }
+  if (modified) {
+    if (!file_.IsOpen()) {
+      path_ = MakeFilePath();
+      listed_ = false;
+      if (path_.empty() || !file_.CreateExclusive(path_)) {
+        path_.clear();
+        return 0;  // the values stay; the next save tries a new path
+      }
+    }
+    uint32_t written = 0;
+    PrepareWrite(&file_);
+    for (Component* part : parts) {
+      if (part != nullptr) written += part->WriteToFile(&file_);
+    }
+    // A shorter image than the last one (a text replaced by a shorter one)
+    // must not leave the old tail behind: the payload length counts it.
+    file_.Truncate();
+    HandleBeforeSave(&file_);
+    bool complete = true;
+    for (Component* part : parts) {
+      if (part != nullptr && part->IsModified() == 1) complete = false;
+    }
+    if (complete && (written >= kSealBytes || seal)) {
+      // A file sealed at its first save has no Temp value yet: list it first,
+      // so that a failed rename still leaves it to a later recovery.
+      if (!listed_) MarkFile(path_, Pending);
+      file_.Close();
+      OnFileCompleted(path_);
+      seal = 0;
+      MarkFile(path_, Completed);
+      Reset();
+    } else {
+      // Also after a failed or short write: the values stay in the parts,
+      // which are still modified, and the next save rewrites the whole file.
+      MarkFile(path_, Pending);
+      listed_ = true;
+      seal = 0;
+    }
+  }
+  if (seal) {
+    file_.Close();
+    if (!path_.empty()) MarkFile(path_, Completed);
+    Reset();
+  }
+  return 1;
+}
+
+bool Filebase::RenameToDat(const SrString& path, SrString* dat) {
+  *dat = path;
+  platform::RenameExtension(dat, SRT(".dat"));
+  return platform::RenameFile(path, *dat);
+}
+
+int Filebase::MarkFile(const SrString& path, FileStage stage) {
+  const bool exists = platform::FileExists(path);
+  SrString url = GetReportUrl();
+  if (stage == Pending) {
+    if (exists) SetRegistryString(platform::RegRoot::kLocalMachine, kTempKey, path, url.c_str());
+    return 1;
+  }
+  SrString dat;
+  if (exists && RenameToDat(path, &dat)) {
+    // The URL the file was listed with wins over this object's.
+    SRCHAR listed[1000] = {};
+    uint32_t type = 0;
+    uint32_t size = sizeof(listed);
+    if (platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path, &type,
+                                   listed, &size) == platform::kErrSuccess &&
+        type == platform::kRegSz) {
+      SrString text(listed, size / sizeof(SRCHAR));
+      text.resize(text::Length(text.c_str()));
+      if (!text.empty()) url = text;
+    }
+    platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path);
+    SetRegistryString(platform::RegRoot::kLocalMachine, kProcessingKey, dat, url.c_str());
+  } else if (!exists) {
+    platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path);
+  }
+  // A file that exists but cannot be renamed (still open in another process)
+  // keeps its ".tmp" name and its Temp value.
   return 1;
 }

@@ -8,18 +8,23 @@
 #include <cstdint>
 
 #include "pcf/component.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "statrelay/statrelay.h"
 #include "task/task_mgr_tmpl.h"
 
-namespace platform {
-class File;
-}
+// Where a report file stands: still being written under its ".tmp" name, or
+// sealed.
+enum FileStage { Pending = 0, Completed = 1 };
 
 class Filebase {
  public:
   static constexpr unsigned int kSaveTimerId = 6789;
   static constexpr unsigned int kSaveTimerPeriodMs = 60000;
+  // A save that writes this many bytes (header and body) seals the file.
+  static constexpr uint32_t kSealBytes = 0xA00000;
+  static constexpr uint32_t kHeaderBytes = 280;
+  static constexpr uint32_t kPayloadLengthOffset = 276;
 
   // Takes ownership of the parts (trailer may be null). Starts the worker
   // (without COM; a failed start is not looked at), makes OnTimer its timer
@@ -66,9 +71,27 @@ class Filebase {
   // window is gone, logs that at level 8 and saves on the calling thread.
   // Returns 1.
   int Save(int seal);
-  // The save itself, on the worker. Returns 1, or 0 when the file could not
-  // be created.
+  // The save itself, on the worker. With reporting disabled, closes the open
+  // file (it stays a ".tmp" listed under Temp) and discards the values.
+  // Otherwise, when a part changed, rewrites the whole file from offset 0 (a
+  // new ".tmp" when none is open) and lists it under Temp; a save of
+  // kSealBytes or more, or `seal`, closes the file, renames it to ".dat",
+  // moves its record to Processing and starts afresh. A save whose parts were
+  // not all written seals nothing and keeps the values for the next save.
+  // Returns 1, or 0 when the file could not be created (the values stay).
   int SaveInternal(int seal);
+
+  // Keeps the registry records in step with the file at `path`: Pending lists
+  // it under Temp with the report URL; Completed renames it to ".dat" and moves
+  // its record (with the Temp value's URL when it has one) to Processing, or,
+  // when the file is gone, removes its Temp value. Returns 1.
+  int MarkFile(const SrString& path, FileStage stage);
+  // Renames `path` to the same name with the extension ".dat" (in *dat).
+  static bool RenameToDat(const SrString& path, SrString* dat);
+
+  // Waits until the worker has run every task posted before this call (at
+  // most 6,000,000 ms). True when it has.
+  bool WaitForPostedTasks();
 
   // Test hook: the save timer period for report files made from now on
   // (0 restores 60000 ms). A host started by a test may get one through the
@@ -87,9 +110,13 @@ class Filebase {
   Bodybase* body_;      // owned
   Component* trailer_;  // owned, may be null
   CTaskMgrTmpl<Filebase> task_;
-  // The open report file's path; empty when none is open.
+  // The open report file (not open when none is) and its path (empty when
+  // none is open).
+  platform::File file_;
   SrString path_;
   SrString report_url_;
+  // Whether the open file has been listed under Temp yet.
+  bool listed_ = false;
 
  private:
   // Task functions, on the worker; they free the text copies they receive.

@@ -55,6 +55,9 @@ class Event {
 uint32_t LastErrorCode();
 void SetLastErrorCode(uint32_t code);
 inline constexpr uint32_t kErrorInvalidWindowHandle = 1400;
+
+// The calling thread's id (GetCurrentThreadId / the kernel's thread id).
+uint32_t CurrentThreadId();
 inline constexpr uint32_t kErrorTimeout = 1460;
 
 // Makes sure the module holding this code stays mapped until the process ends,

@@ -1,6 +1,8 @@
 #include <errno.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -127,6 +129,7 @@ bool Event::Wait(uint32_t ms) {
 }
 
 uint32_t LastErrorCode() { return t_last_error; }
+uint32_t CurrentThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
 void SetLastErrorCode(uint32_t code) { t_last_error = code; }
 
 void KeepModuleLoaded() {}

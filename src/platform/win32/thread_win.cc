@@ -62,6 +62,7 @@ bool Event::Wait(uint32_t ms) {
 }
 
 uint32_t LastErrorCode() { return GetLastError(); }
+uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 void SetLastErrorCode(uint32_t code) { SetLastError(code); }
 
 void KeepModuleLoaded() {
