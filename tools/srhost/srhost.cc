@@ -5,6 +5,7 @@
 //   srhost            (STATRELAY_LOG: where the log goes; a temporary file
 //                      when unset, printed at the end)
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -79,8 +80,24 @@ int main() {
   text << log.rdbuf();
   std::cout << text.str();
 
-  // Report files and their registry records are listed here once the library
-  // writes them (report file persistence).
-  std::cout << "\n--- report files and registry records: none yet (persistence not built)\n";
+  // The report folder: "RpData" beside the product's application-data folder.
+  // Files are written only with the user's consent (HKLM
+  // "Software\Norvo_Srp_pos\SRP" value "report"); their registry records
+  // (keys "Temp" and "Processing" there) can be listed with srreg.
+#if defined(_WIN32)
+  const char* base = std::getenv("ProgramData");
+  std::filesystem::path folder = std::filesystem::path(base ? base : "C:\\ProgramData") / "RpData";
+#else
+  const char* root = std::getenv("STATRELAY_ROOT");
+  std::filesystem::path folder = std::filesystem::path(root ? root : "/var/lib/statrelay") / "ProgramData" / "RpData";
+#endif
+  std::cout << "\n--- report files in " << folder.string() << "\n";
+  std::error_code ec;
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    std::cout << entry.path().filename().string() << "  " << entry.file_size(ec) << " bytes\n";
+    ++files;
+  }
+  if (files == 0) std::cout << "(none: no consent to reporting, or nothing recorded)\n";
   return 0;
 }
