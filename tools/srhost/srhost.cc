@@ -1,12 +1,15 @@
 // srhost: a small host of the statistics library. Starts reports 0, 2 and 4,
 // records from two threads, asks for an upload, stops, then prints what the
-// library logged.
+// library logged, the report files it wrote (decoded by srdump) and their
+// registry records (through srreg). srdump and srreg are looked for next to
+// srhost. Reports are written only when the user's consent allows it
+// (HKLM\Software\Norvo_Srp_pos\SRP "report" = 2, for example).
 //
 //   srhost            (STATRELAY_LOG: where the log goes; a temporary file
 //                      when unset, printed at the end)
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -42,8 +45,41 @@ std::string PrepareLog() {
   return path;
 }
 
+namespace fs = std::filesystem;
+
+fs::path SelfFolder() {
+#if defined(_WIN32)
+  wchar_t buf[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, buf, MAX_PATH);
+  return fs::path(buf).parent_path();
+#else
+  return fs::read_symlink("/proc/self/exe").parent_path();
+#endif
+}
+
+// The folder the library writes report files to, when no dir.ini moves it.
+fs::path ReportFolder() {
+#if defined(_WIN32)
+  char dir[MAX_PATH] = {};
+  GetEnvironmentVariableA("ProgramData", dir, MAX_PATH);
+  return fs::path(dir) / "RpData";
+#else
+  const char* root = std::getenv("STATRELAY_ROOT");
+  return fs::path(root ? root : "/var/lib/statrelay") / "ProgramData" / "RpData";
+#endif
+}
+
+void RunTool(const fs::path& tool, const std::string& args) {
+  std::string command = "\"" + tool.string() + "\" " + args;
+#if defined(_WIN32)
+  command = "\"" + command + "\"";  // cmd.exe strips one pair of quotes
+#endif
+  std::cout.flush();
+  if (std::system(command.c_str()) != 0) std::cout << "(" << tool.filename().string() << " failed)\n";
+}
+
 void Record(int worker) {
-  for (int i = 0; i < 1000; ++i) {
+  for (int i = 0; i < 100; ++i) {
     SR_W(0x05000010, 0);                                  // a counter of report 0
     SR_WW(0x05000011, worker, 2);                         // a counter of report 2
     SR_WW(0x04000010, i, 4);                              // a list of report 4
@@ -80,24 +116,19 @@ int main() {
   text << log.rdbuf();
   std::cout << text.str();
 
-  // The report folder: "RpData" beside the product's application-data folder.
-  // Files are written only with the user's consent (HKLM
-  // "Software\Norvo_Srp_pos\SRP" value "report"); their registry records
-  // (keys "Temp" and "Processing" there) can be listed with srreg.
+  const fs::path tools = SelfFolder();
 #if defined(_WIN32)
-  const char* base = std::getenv("ProgramData");
-  std::filesystem::path folder = std::filesystem::path(base ? base : "C:\\ProgramData") / "RpData";
+  const char* exe = ".exe";
 #else
-  const char* root = std::getenv("STATRELAY_ROOT");
-  std::filesystem::path folder = std::filesystem::path(root ? root : "/var/lib/statrelay") / "ProgramData" / "RpData";
+  const char* exe = "";
 #endif
-  std::cout << "\n--- report files in " << folder.string() << "\n";
+  std::cout << "\n--- report files in " << ReportFolder().string() << "\n";
   std::error_code ec;
-  int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    std::cout << entry.path().filename().string() << "  " << entry.file_size(ec) << " bytes\n";
-    ++files;
+  for (const auto& entry : fs::directory_iterator(ReportFolder(), ec)) {
+    RunTool(tools / (std::string("srdump") + exe), "--text \"" + entry.path().string() + "\"");
   }
-  if (files == 0) std::cout << "(none: no consent to reporting, or nothing recorded)\n";
+  std::cout << "\n--- registry records\n";
+  RunTool(tools / (std::string("srreg") + exe), "query \"HKLM\\Software\\Norvo_Srp_pos\\SRP\\Temp\"");
+  RunTool(tools / (std::string("srreg") + exe), "query \"HKLM\\Software\\Norvo_Srp_pos\\SRP\\Processing\"");
   return 0;
 }
