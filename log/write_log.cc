@@ -75,23 +75,23 @@ void FormatInto(std::string* out, const SRCHAR* format, va_list args) {
   for (size_t i = 0; format[i] != 0; ++i) {
     SRCHAR c = format[i];
     if (c == '%') {
-      SRCHAR spec = format[i + 1];
-      if (spec == 'd') {
+      SRCHAR conversion = format[i + 1];
+      if (conversion == 'd') {
         *out += std::to_string(va_arg(args, int));
         ++i;
         continue;
       }
-      if (spec == 'u') {
+      if (conversion == 'u') {
         *out += std::to_string(va_arg(args, unsigned int));
         ++i;
         continue;
       }
-      if (spec == 's') {
+      if (conversion == 's') {
         AppendWide(out, va_arg(args, const SRCHAR*));
         ++i;
         continue;
       }
-      if (spec == '%') {
+      if (conversion == '%') {
         *out += '%';
         ++i;
         continue;
