@@ -1,7 +1,15 @@
 #include "pcf/component.h"
 
+#include <cstdlib>
 #include <memory>
-#include <new>
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+
+}  // namespace
 
 uint32_t Component::WriteToFile(platform::File* file) {
   uint32_t length = 0;
@@ -10,8 +18,12 @@ uint32_t Component::WriteToFile(platform::File* file) {
     SetModified(0);
     return 0;
   }
-  // Zero-filled: bytes a part leaves untouched are written as zeros.
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[length]());
+  // Zero-filled, so that bytes a part leaves untouched are written as zeros,
+  // unless the part writes them all (a body of 10 MiB is not cleared for
+  // nothing at every save). calloc rather than a value-initialised new[]: a
+  // large block may come as fresh pages the system has already zeroed.
+  std::unique_ptr<uint8_t, FreeDeleter> buffer(static_cast<uint8_t*>(
+      WritesEveryByte() ? std::malloc(length) : std::calloc(length, 1)));
   if (buffer == nullptr) return 0;
   uint32_t room = length;
   if (Serialize(buffer.get(), &room) == 0 || room != length) return 0;

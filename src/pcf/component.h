@@ -21,7 +21,11 @@ class Component {
   virtual int Serialize(uint8_t* buffer, uint32_t* length) = 0;
   // Serialises the part and writes it at the file's current position. Returns
   // the number of bytes written; clears the modified flag only when all were.
+  // Bytes Serialize leaves untouched are written as zeros.
   virtual uint32_t WriteToFile(platform::File* file);
+  // True when Serialize writes every byte of the length it reports, so that
+  // WriteToFile need not clear its buffer first. Component: false.
+  virtual bool WritesEveryByte() const { return false; }
   virtual void SetModified(int flag) { modified_ = flag; }
   virtual int IsModified() { return modified_; }
   // Discards recorded data. Returns 1.

@@ -75,6 +75,8 @@ class CPCFBody : public Bodybase {
   // *length (in) is at least the needed size. *length := needed size.
   // Returns 1 when written, else 0.
   int Serialize(uint8_t* buffer, uint32_t* length) override;
+  // The records fill the needed size exactly: true.
+  bool WritesEveryByte() const override { return true; }
   // Empties the three maps; keeps the channel text and the modified flag.
   int Reset() override;
   // CPCFParam: takes its channel text, returns 1. Other blocks: 0, no change.

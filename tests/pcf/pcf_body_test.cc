@@ -56,6 +56,28 @@ TEST_F(BodyTest, DocumentedFortyBytePayload) {
   EXPECT_EQ(1, body_.IsModified());
 }
 
+// WriteToFile does not clear the body's buffer: every byte of the reported
+// length must come from the records, whatever the buffer held before.
+TEST_F(BodyTest, SerializeWritesEveryByteItReports) {
+  body_.ReportWW(0x05000001, 3);
+  body_.ReportWW(0x04000002, 5);
+  body_.ReportWW(0x04000002, -6);
+  body_.ReportWS(0x04000003, SRT("abc"));
+  body_.ReportWS(0x04000003, SRT(""));
+  body_.ReportWW(0x02000005, 7);
+  body_.ReportWS(0x02000006, SRT("text"));
+  ASSERT_TRUE(body_.WritesEveryByte());
+  uint32_t length = 0;
+  body_.Serialize(nullptr, &length);
+  Bytes zeros(length, 0x00);
+  Bytes ones(length, 0xFF);
+  uint32_t room = length;
+  ASSERT_EQ(1, body_.Serialize(zeros.data(), &room));
+  room = length;
+  ASSERT_EQ(1, body_.Serialize(ones.data(), &room));
+  EXPECT_EQ(zeros, ones);
+}
+
 TEST_F(BodyTest, NumberValueKeepsTheLatestNumber) {
   body_.ReportWW(0x02000005, 7);
   body_.ReportWW(0x02000005, 9);
