@@ -113,6 +113,32 @@ TEST(NamedMutexTest, TestingNeverMakesATakeFail) {
   EXPECT_EQ(0, failures);
 }
 
+#if !defined(_WIN32)
+// A tester preempted between taking and dropping its shared lock holds it for
+// as long as the scheduler likes: a take meanwhile waits for it, never fails.
+TEST(NamedMutexTest, ATesterHeldUpMidTestDelaysATakeWithoutFailingIt) {
+  sr_test::Sandbox sandbox;
+  { ASSERT_TRUE(NamedMutex().TryLock(kName)); }  // makes the lock file
+  int fd = open(sandbox.Path("root/locks/Global_StatRelay_Test_Mutex.lock").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, flock(fd, LOCK_SH | LOCK_NB));  // the tester's instant, stretched
+  std::atomic<bool> trying{false};
+  bool took = false;
+  std::thread taker([&] {
+    trying = true;
+    NamedMutex m;
+    took = m.TryLock(kName);
+  });
+  EXPECT_TRUE(WaitFor([&] { return trying.load(); }));
+  // The stall being modelled: far longer than a take used to retry for.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  flock(fd, LOCK_UN);
+  close(fd);
+  taker.join();
+  EXPECT_TRUE(took);
+}
+#endif
+
 // Holds kName until kGo can be taken (the parent holds kGo meanwhile).
 SR_TEST_CHILD(MutexHolder) {
   NamedMutex m;

@@ -8,6 +8,9 @@
 // Testing whether a mutex is held takes a shared flock for an instant. A taker
 // whose exclusive try fails checks whether the file is only tested (a shared
 // lock can be had) and then tries again, so a test never makes a take fail.
+// That instant has no bound on a loaded machine (a tester may be preempted
+// between taking and dropping its shared lock), so the retry is bounded by a
+// generous time, not by a count of tries.
 #include "platform/named_mutex.h"
 
 #include <fcntl.h>
@@ -16,6 +19,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -66,21 +70,10 @@ int OpenLockFile(SrStringView name) {
   return -1;
 }
 
-enum class Attempt { kTaken, kHeld, kFailed };
-
-// One try of the exclusive lock. A conflict with testers only (a shared lock
-// is available) is retried for a short while.
-Attempt TryExclusive(int fd) {
-  for (int round = 0; round < 1000; ++round) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return Attempt::kTaken;
-    if (errno == EINTR) continue;
-    if (errno != EWOULDBLOCK) return Attempt::kFailed;
-    if (flock(fd, LOCK_SH | LOCK_NB) != 0) return Attempt::kHeld;  // an exclusive holder
-    flock(fd, LOCK_UN);
-    sched_yield();
-  }
-  return Attempt::kHeld;
-}
+// How long a take keeps retrying while only testers stand in its way. Far
+// beyond any scheduling delay; it only stops a take from spinning forever
+// against testers that overlap without a gap.
+constexpr auto kTesterGrace = std::chrono::seconds(5);
 
 }  // namespace
 
@@ -110,20 +103,35 @@ bool NamedMutex::Take(SrStringView name, uint32_t timeout_ms) {
   if (name.empty()) return false;
   int fd = OpenLockFile(name);
   if (fd < 0) return false;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  int pause_us = 200;
+  auto start = std::chrono::steady_clock::now();
+  auto deadline = start + std::chrono::milliseconds(timeout_ms);
+  auto tester_deadline = std::max(deadline, start + kTesterGrace);
+  int held_pause_us = 200;
+  int tester_rounds = 0;
   while (true) {
-    Attempt a = TryExclusive(fd);
-    if (a == Attempt::kTaken) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
       handle_ = fd;
       name_ = SrString(name);
       return true;
     }
-    if (a == Attempt::kFailed || std::chrono::steady_clock::now() >= deadline) break;
-    // flock has no timed wait: poll, backing off to 10 ms.
-    struct timespec pause = {0, pause_us * 1000L};
-    nanosleep(&pause, nullptr);
-    if (pause_us < 10000) pause_us *= 2;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) break;
+    // A shared lock can be had only when the conflict is with testers.
+    bool held = flock(fd, LOCK_SH | LOCK_NB) != 0;
+    if (!held) flock(fd, LOCK_UN);
+    auto now = std::chrono::steady_clock::now();
+    if (now >= (held ? deadline : tester_deadline)) break;
+    if (held) {
+      // flock has no timed wait: poll, backing off to 10 ms.
+      struct timespec pause = {0, held_pause_us * 1000L};
+      nanosleep(&pause, nullptr);
+      if (held_pause_us < 10000) held_pause_us *= 2;
+    } else if (++tester_rounds < 100) {
+      sched_yield();  // a tester lets go within a few instructions when it runs
+    } else {
+      struct timespec pause = {0, 100 * 1000L};  // it has been preempted: let it run
+      nanosleep(&pause, nullptr);
+    }
   }
   close(fd);
   return false;
