@@ -399,6 +399,12 @@ TEST(RegistryTest, ManyProcessesWriteOneKeyWithoutLoss) {
     ASSERT_TRUE(children.back().Started());
   }
   for (auto& child : children) EXPECT_EQ(0, child.Wait());
+  if (HasFailure()) {
+    // A failed write names its cause (the SQLite result) in the log only.
+    for (const sr_test::LogLine& line : sandbox.Log()) {
+      std::printf("log: %s: %s\n", line.function.c_str(), line.message.c_str());
+    }
+  }
 
   RegistryKey key;
   ASSERT_EQ(kErrSuccess, key.Open(RegRoot::kLocalMachine, Path("Stress"), false));
