@@ -91,8 +91,9 @@ Filebase::Filebase(Headerbase* header, Bodybase* body, Component* trailer)
     : header_(header), body_(body), trailer_(trailer), task_(this) {
   task_.StartThread(0);
   task_.SetTimerCallback(&Filebase::OnTimer);
-  task_.StartTimer(kSaveTimerId, SaveTimerPeriod());
 }
+
+void Filebase::StartSaveTimer() { task_.StartTimer(kSaveTimerId, SaveTimerPeriod()); }
 
 Filebase::~Filebase() { Teardown(); }
 

@@ -28,8 +28,8 @@ class Filebase {
 
   // Takes ownership of the parts (trailer may be null). Starts the worker
   // (without COM; a failed start is not looked at), makes OnTimer its timer
-  // callback and starts the save timer. The timer calls virtual operations:
-  // a derived constructor must be done within the first period (60 s).
+  // callback. The save timer is started by the most derived constructor
+  // (StartSaveTimer), once the object is whole.
   Filebase(Headerbase* header, Bodybase* body, Component* trailer);
   // Runs Teardown (a no-op when a derived destructor already did).
   virtual ~Filebase();
@@ -105,6 +105,10 @@ class Filebase {
   // calls it first, so that the worker never sees a half-destroyed object
   // and the seal runs with that class's operations.
   void Teardown();
+  // Starts the save timer. REQUIRES: called once by the most derived
+  // constructor, as its last step: a tick dispatches virtual calls on the
+  // worker, which must never meet a half-built object.
+  void StartSaveTimer();
 
   Headerbase* header_;  // owned
   Bodybase* body_;      // owned

@@ -34,7 +34,9 @@ bool IsReportFileName(const SrString& path) {
 }  // namespace
 
 CPCFFileImpl::CPCFFileImpl(Headerbase* header, Bodybase* body, Component* trailer)
-    : Filebase(header, body, trailer) {}
+    : Filebase(header, body, trailer) {
+  StartSaveTimer();
+}
 
 CPCFFileImpl::~CPCFFileImpl() { Teardown(); }
 

@@ -110,10 +110,10 @@ Event::~Event() { delete static_cast<EventState*>(impl_); }
 
 void Event::Set() {
   auto* e = static_cast<EventState*>(impl_);
-  {
-    std::lock_guard<std::mutex> lock(e->mu);
-    e->set = true;
-  }
+  // Notify under the lock: a waiter that sees the flag may destroy the event
+  // at once, so nothing of it may be touched after the lock is released.
+  std::lock_guard<std::mutex> lock(e->mu);
+  e->set = true;
   e->cv.notify_all();
 }
 
