@@ -168,22 +168,19 @@ SrString Filebase::MakeFilePath() {
   SrString host = platform::HostModuleBaseName();
   platform::RemoveExtension(&host);
   // "rpFile-%s-%04d-%02d-%02d %02d-%02d-%02d-%04d-[%04d].tmp"
-  SrString name = SRT("rpFile-") + host + SRT("-");
-  AppendNumber(&name, now.year, 4);
-  name += SRCHAR('-');
-  AppendNumber(&name, now.month, 2);
-  name += SRCHAR('-');
-  AppendNumber(&name, now.day, 2);
-  name += SRCHAR(' ');
-  AppendNumber(&name, now.hour, 2);
-  name += SRCHAR('-');
-  AppendNumber(&name, now.minute, 2);
-  name += SRCHAR('-');
-  AppendNumber(&name, now.second, 2);
-  name += SRCHAR('-');
-  AppendNumber(&name, now.milliseconds, 4);
-  name += SRT("-[");
-  AppendNumber(&name, g_name_random.Next(), 4);
+  const struct {
+    unsigned int value;
+    int width;
+    const SRCHAR* before;
+  } kFields[] = {{now.year, 4, SRT("-")},         {now.month, 2, SRT("-")},
+                 {now.day, 2, SRT("-")},          {now.hour, 2, SRT(" ")},
+                 {now.minute, 2, SRT("-")},       {now.second, 2, SRT("-")},
+                 {now.milliseconds, 4, SRT("-")}, {g_name_random.Next(), 4, SRT("-[")}};
+  SrString name = SRT("rpFile-") + host;
+  for (const auto& field : kFields) {
+    name += field.before;
+    AppendNumber(&name, field.value, field.width);
+  }
   name += SRT("].tmp");
   platform::AppendPath(&dir, name);
   return dir;

@@ -546,21 +546,6 @@ long OnPath(RegRoot root, SrStringView path, bool write, bool create, const Body
 
 }  // namespace
 
-RegistryKey::~RegistryKey() { Close(); }
-
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = nullptr;
-}
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 void RegistryKey::Close() {
   delete KeyOf(handle_);
   handle_ = nullptr;

@@ -42,27 +42,6 @@ DWORD HeldBy(const std::wstring& name) {
 
 }  // namespace
 
-NamedMutex::~NamedMutex() { Unlock(); }
-
-NamedMutex::NamedMutex(NamedMutex&& other) noexcept
-    : handle_(other.handle_), name_(std::move(other.name_)) {
-  other.handle_ = kNone;
-}
-
-NamedMutex& NamedMutex::operator=(NamedMutex&& other) noexcept {
-  if (this != &other) {
-    Unlock();
-    handle_ = other.handle_;
-    name_ = std::move(other.name_);
-    other.handle_ = kNone;
-  }
-  return *this;
-}
-
-bool NamedMutex::TryLock(SrStringView name) { return Take(name, 0); }
-
-bool NamedMutex::Lock(SrStringView name, uint32_t timeout_ms) { return Take(name, timeout_ms); }
-
 bool NamedMutex::Take(SrStringView name, uint32_t timeout_ms) {
   Unlock();
   if (name.empty()) return false;

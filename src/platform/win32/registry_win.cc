@@ -48,21 +48,6 @@ long SetValueOn(HKEY key, SrStringView name, uint32_t type, const void* data, ui
 
 }  // namespace
 
-RegistryKey::~RegistryKey() { Close(); }
-
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = nullptr;
-}
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 void RegistryKey::Close() {
   if (handle_ != nullptr) RegCloseKey(KeyOf(handle_));
   handle_ = nullptr;

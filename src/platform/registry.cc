@@ -1,0 +1,22 @@
+// The parts of RegistryKey that are the same on every system; the backends
+// supply Close and the operations on the key.
+#include "platform/registry.h"
+
+namespace platform {
+
+RegistryKey::~RegistryKey() { Close(); }
+
+RegistryKey::RegistryKey(RegistryKey&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = nullptr;
+}
+
+RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+}  // namespace platform
