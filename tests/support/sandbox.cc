@@ -96,9 +96,17 @@ bool GetEnv(const std::string& name, std::string* value) {
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(FsPath(path), std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  // Written beside the target and renamed into place, so that a process
+  // polling for the file never reads it half written.
+  const fs::path part = FsPath(path + ".part");
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) return false;
+  }
+  std::error_code ec;
+  fs::rename(part, FsPath(path), ec);
+  return !ec;
 }
 
 bool ReadFileBytes(const std::string& path, std::string* bytes) {

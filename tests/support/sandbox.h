@@ -52,7 +52,8 @@ void SetEnv(const std::string& name, const std::string& value);
 void UnsetEnv(const std::string& name);
 bool GetEnv(const std::string& name, std::string* value);
 
-// Whole-file helpers for fixtures (UTF-8 paths).
+// Whole-file helpers for fixtures (UTF-8 paths). A write replaces the file
+// at once: another process sees the old bytes or the new ones.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool ReadFileBytes(const std::string& path, std::string* bytes);
 
