@@ -20,101 +20,182 @@ constexpr bool kPoolEnabled = false;
 constexpr bool kPoolEnabled = true;
 #endif
 
-// A free block: the link of its list, and, in the first block of a batch, the
-// link to the next batch.
-struct Block {
-  Block* next;
-  Block* next_batch;
-};
-static_assert(sizeof(Block) <= kBlockSize, "block too small");
-
+// A batch of free blocks: their addresses in an array, so that a thread
+// allocating from it knows the next blocks without reading the last one, and
+// fetches them ahead. Batch objects are recycled through a stack of empty ones.
 constexpr int kBatchSize = 64;
-// Blocks kept in the shared stack at most; beyond, freed blocks go back to
-// the heap (a burst of recordings does not pin its memory for ever).
-constexpr int64_t kMaxPooledBlocks = 1 << 16;
+struct Batch {
+  Batch* next;  // link in a shared stack or a thread's list
+  int count;
+  void* blocks[kBatchSize];
+};
 
-// Batches of freed blocks, ready for any allocating thread.
-std::atomic<Block*> g_batches{nullptr};
-std::atomic<int64_t> g_pooled{0};
+// Blocks are carved, in address order, from one region reserved at first use,
+// and handed out again in the order they were freed. Tasks posted one after
+// another then lie one after another in memory, on the posting side and on
+// the worker's. Region blocks stay in the pool for good; blocks beyond the
+// region come from the heap and go back to it when the pool already holds
+// kMaxPooledBlocks.
+constexpr size_t kRegionBlocks = size_t{1} << 16;  // 4 MiB
+constexpr int64_t kMaxPooledBlocks = 1 << 16;
+// Blocks fetched ahead of the one handed out.
+constexpr int kFetchAhead = 4;
 
 // Blocks start on a cache line: a task then costs the worker one line.
 constexpr std::align_val_t kBlockAlign{64};
 
+std::atomic<uint8_t*> g_region{nullptr};
+std::atomic<size_t> g_carved{0};  // region blocks handed out so far
+
+// Batches of free blocks ready for any allocating thread, and empty batches.
+// Both stacks are emptied whole (exchange), so a push never races a pop of
+// the same batch.
+std::atomic<Batch*> g_full{nullptr};
+std::atomic<Batch*> g_empty{nullptr};
+std::atomic<int64_t> g_pooled{0};  // blocks in g_full
+
+uint8_t* Region() {
+  uint8_t* region = g_region.load(std::memory_order_acquire);
+  if (region != nullptr) return region;
+  // Address space only: the system backs its pages as blocks are carved.
+  auto* fresh = static_cast<uint8_t*>(::operator new(kRegionBlocks * kBlockSize, kBlockAlign, std::nothrow));
+  if (fresh == nullptr) return nullptr;
+  if (g_region.compare_exchange_strong(region, fresh, std::memory_order_acq_rel)) return fresh;
+  ::operator delete(fresh, kBlockAlign);
+  return region;
+}
+
+bool InRegion(const void* p) {
+  const uint8_t* region = g_region.load(std::memory_order_relaxed);
+  const auto* b = static_cast<const uint8_t*>(p);
+  return region != nullptr && b >= region && b < region + kRegionBlocks * kBlockSize;
+}
+
 void* NewBlock() { return ::operator new(kBlockSize, kBlockAlign); }
 void DeleteBlock(void* b) { ::operator delete(b, kBlockAlign); }
 
-void ReleaseList(Block* list) {
-  while (list != nullptr) {
-    Block* next = list->next;
-    DeleteBlock(list);
-    list = next;
-  }
-}
-
-// Puts a batch (already counted in g_pooled) on the shared stack.
-void PushCounted(Block* batch) {
-  Block* head = g_batches.load(std::memory_order_relaxed);
+void Push(std::atomic<Batch*>* stack, Batch* batch) {
+  Batch* head = stack->load(std::memory_order_relaxed);
   do {
-    batch->next_batch = head;
-  } while (!g_batches.compare_exchange_weak(head, batch, std::memory_order_release, std::memory_order_relaxed));
+    batch->next = head;
+  } while (!stack->compare_exchange_weak(head, batch, std::memory_order_release, std::memory_order_relaxed));
 }
 
-void PushBatch(Block* batch, int count) {
-  if (g_pooled.fetch_add(count, std::memory_order_relaxed) + count > kMaxPooledBlocks) {
-    g_pooled.fetch_sub(count, std::memory_order_relaxed);
-    ReleaseList(batch);
-    return;
+// Offers the batch's blocks to every thread. Over the limit, heap blocks go
+// back to the heap and region blocks stay.
+void PushFull(Batch* batch) {
+  if (g_pooled.fetch_add(batch->count, std::memory_order_relaxed) + batch->count > kMaxPooledBlocks) {
+    int kept = 0;
+    for (int i = 0; i < batch->count; ++i) {
+      if (InRegion(batch->blocks[i])) {
+        batch->blocks[kept++] = batch->blocks[i];
+      } else {
+        DeleteBlock(batch->blocks[i]);
+      }
+    }
+    g_pooled.fetch_sub(batch->count - kept, std::memory_order_relaxed);
+    batch->count = kept;
   }
-  PushCounted(batch);
+  Push(batch->count > 0 ? &g_full : &g_empty, batch);
 }
 
-// Per thread: blocks this thread freed (filled into a batch), and batches it
-// took from the shared stack to allocate from.
+// Per thread: the batch its frees go into, the batch it allocates from (and
+// further ones it took), its run of carved region blocks, and empty batches.
 struct Cache {
-  Block* freed = nullptr;
-  int freed_count = 0;
-  Block* current = nullptr;  // list being allocated from
-  Block* batches = nullptr;  // further batches taken
+  Batch* in = nullptr;
+  Batch* out = nullptr;  // blocks [out_pos, out->count) are free, not counted
+  int out_pos = 0;
+  Batch* taken = nullptr;  // full batches taken, still counted
+  Batch* empties = nullptr;
+  uint8_t* carved = nullptr;  // next uncarved block of this thread's run
+  int carved_left = 0;
 
   // A thread that ends hands everything back for the others.
   ~Cache() {
-    if (freed != nullptr) PushBatch(freed, freed_count);
-    if (current != nullptr) PushCounted(current);
-    while (batches != nullptr) {
-      Block* next = batches->next_batch;
-      PushCounted(batches);
-      batches = next;
+    if (in != nullptr) PushFull(in);
+    if (out != nullptr) {
+      int n = 0;
+      for (int i = out_pos; i < out->count; ++i) out->blocks[n++] = out->blocks[i];
+      out->count = n;
+      PushFull(out);
+    }
+    while (taken != nullptr) {
+      Batch* next = taken->next;
+      Push(&g_full, taken);
+      taken = next;
+    }
+    while (carved_left > 0) {
+      Batch* batch = Empty();
+      if (batch == nullptr) break;  // out of memory: the run stays unused
+      batch->count = 0;
+      for (; carved_left > 0; --carved_left, carved += kBlockSize) batch->blocks[batch->count++] = carved;
+      PushFull(batch);
+    }
+    while (empties != nullptr) {
+      Batch* next = empties->next;
+      Push(&g_empty, empties);
+      empties = next;
     }
   }
 
-  Block* Take() {
-    if (freed != nullptr) {
-      Block* b = freed;
-      freed = b->next;
-      --freed_count;
-      return b;
-    }
-    if (current == nullptr) {
-      if (batches == nullptr) {
-        batches = g_batches.exchange(nullptr, std::memory_order_acquire);
-        if (batches == nullptr) return nullptr;
-      }
-      current = batches;
-      batches = batches->next_batch;
-    }
-    Block* b = current;
-    current = b->next;
-    g_pooled.fetch_sub(1, std::memory_order_relaxed);
+  Batch* Empty() {
+    if (empties == nullptr) empties = g_empty.exchange(nullptr, std::memory_order_acquire);
+    if (empties == nullptr) return new (std::nothrow) Batch;
+    Batch* b = empties;
+    empties = b->next;
     return b;
   }
 
-  void Give(Block* b) {
-    b->next = freed;
-    freed = b;
-    if (++freed_count == kBatchSize) {
-      PushBatch(freed, freed_count);
-      freed = nullptr;
-      freed_count = 0;
+  void* TakeCarved() {
+    if (carved_left == 0) {
+      uint8_t* region = Region();
+      if (region == nullptr) return nullptr;
+      const size_t start = g_carved.fetch_add(kBatchSize, std::memory_order_relaxed);
+      if (start + kBatchSize > kRegionBlocks) return nullptr;
+      carved = region + start * kBlockSize;
+      carved_left = kBatchSize;
+    }
+    void* b = carved;
+    carved += kBlockSize;
+    --carved_left;
+    return b;
+  }
+
+  void* Take() {
+    if (in != nullptr && in->count > 0) return in->blocks[--in->count];  // this thread's own frees
+    if (out == nullptr || out_pos == out->count) {
+      if (out != nullptr) {
+        out->next = empties;
+        empties = out;
+        out = nullptr;
+      }
+      if (taken == nullptr) taken = g_full.exchange(nullptr, std::memory_order_acquire);
+      if (taken == nullptr) return TakeCarved();
+      out = taken;
+      taken = taken->next;
+      out_pos = 0;
+      g_pooled.fetch_sub(out->count, std::memory_order_relaxed);
+      for (int i = 0; i < kFetchAhead && i < out->count; ++i) __builtin_prefetch(out->blocks[i], 1);
+    }
+    // The blocks were last touched by the worker: fetch the coming ones for
+    // writing while the caller fills this one.
+    if (out_pos + kFetchAhead < out->count) __builtin_prefetch(out->blocks[out_pos + kFetchAhead], 1);
+    return out->blocks[out_pos++];
+  }
+
+  void Give(void* b) {
+    if (in == nullptr) {
+      in = Empty();
+      if (in == nullptr) {  // out of memory for the batch itself
+        if (!InRegion(b)) DeleteBlock(b);
+        return;
+      }
+      in->count = 0;
+    }
+    in->blocks[in->count++] = b;
+    if (in->count == kBatchSize) {
+      PushFull(in);
+      in = nullptr;
     }
   }
 };
@@ -131,7 +212,7 @@ thread_local Cache t_cache;
 void* Allocate(size_t size) {
   if (size <= kBlockSize) {
     if (kPoolEnabled) {
-      if (Block* b = t_cache.Take()) return b;
+      if (void* b = t_cache.Take()) return b;
     }
     return NewBlock();
   }
@@ -141,7 +222,7 @@ void* Allocate(size_t size) {
 void Free(void* block, size_t size) {
   if (block == nullptr) return;
   if (kPoolEnabled && size <= kBlockSize) {
-    t_cache.Give(static_cast<Block*>(block));
+    t_cache.Give(block);
     return;
   }
   if (size <= kBlockSize) {  // pool disabled: still an aligned block

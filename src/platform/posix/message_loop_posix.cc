@@ -35,8 +35,8 @@ constexpr uint32_t kMinTimerPeriodMs = 10;
 // Rounds of polling an empty queue before sleeping: a worker that keeps pace
 // with its posters would otherwise sleep and be woken (two system calls) for
 // almost every item.
-constexpr int kSpinRounds = 200;
-constexpr int kYieldRounds = 4;
+constexpr int kSpinRounds = 20;
+constexpr int kYieldRounds = 2;
 // Pauses between two looks at an empty queue: each look pulls the line the
 // next poster is about to write, so a worker that looks without pause makes
 // every post pay for a cache miss.
