@@ -142,12 +142,16 @@ int Filebase::OnTimer(unsigned int id, int /*reserved*/) {
 }
 
 int Filebase::Reset() {
-  if (header_ != nullptr) header_->Reset();
-  if (body_ != nullptr) body_->Reset();
-  if (trailer_ != nullptr) trailer_->Reset();
+  for (Component* part : {static_cast<Component*>(header_), static_cast<Component*>(body_), trailer_}) {
+    if (part != nullptr) {
+      part->Reset();
+      part->ReleaseBuffer();
+    }
+  }
   // The caller has closed the file already.
   path_.clear();
   listed_ = false;
+  temp_written_ = false;
   return 1;
 }
 
@@ -250,6 +254,15 @@ int Filebase::DoSignal(uintptr_t event, uintptr_t /*unused*/) {
   return 1;
 }
 
+void Filebase::RunOnWorkerForTest(void (*fn)(void*), void* arg) {
+  task_.SendCall(&Filebase::DoRun, reinterpret_cast<uintptr_t>(fn), reinterpret_cast<uintptr_t>(arg));
+}
+
+int Filebase::DoRun(uintptr_t fn, uintptr_t arg) {
+  reinterpret_cast<void (*)(void*)>(fn)(reinterpret_cast<void*>(arg));
+  return 1;
+}
+
 int Filebase::DoSaveInternal(uintptr_t seal, uintptr_t /*unused*/) {
   return SaveInternal(static_cast<int>(seal));
 }
@@ -269,6 +282,7 @@ int Filebase::SaveInternal(int seal) {
     if (!file_.IsOpen()) {
       path_ = MakeFilePath();
       listed_ = false;
+      temp_written_ = false;
       if (path_.empty() || !file_.CreateExclusive(path_)) {
         path_.clear();
         return 0;  // the values stay; the next save tries a new path
@@ -319,12 +333,20 @@ bool Filebase::RenameToDat(const SrString& path, SrString* dat) {
 }
 
 int Filebase::MarkFile(const SrString& path, FileStage stage) {
-  const bool exists = platform::FileExists(path);
   SrString url = GetReportUrl();
   if (stage == Pending) {
-    if (exists) SetRegistryString(platform::RegRoot::kLocalMachine, kTempKey, path, url.c_str());
+    // Nothing else changes the open file's Temp value while the file is open
+    // (and locked) here: once written, it is written again only for a new URL.
+    const bool ours = path == path_;
+    if (ours && temp_written_ && url == temp_url_) return 1;
+    if (platform::FileExists(path) &&
+        SetRegistryString(platform::RegRoot::kLocalMachine, kTempKey, path, url.c_str()) && ours) {
+      temp_written_ = true;
+      temp_url_ = url;
+    }
     return 1;
   }
+  const bool exists = platform::FileExists(path);
   SrString dat;
   if (exists && RenameToDat(path, &dat)) {
     // The URL the file was listed with wins over this object's.

@@ -93,6 +93,10 @@ class Filebase {
   // most 6,000,000 ms). True when it has.
   bool WaitForPostedTasks();
 
+  // Test and benchmark hook: runs fn(arg) on the worker and waits for it, the
+  // way the worker runs its own timer's save.
+  void RunOnWorkerForTest(void (*fn)(void*), void* arg);
+
   // Test hook: the save timer period for report files made from now on
   // (0 restores 60000 ms). A host started by a test may get one through the
   // environment variable STATRELAY_TEST_SAVE_PERIOD_MS instead.
@@ -121,6 +125,10 @@ class Filebase {
   SrString report_url_;
   // Whether the open file has been listed under Temp yet.
   bool listed_ = false;
+  // Whether this object has written the open file's Temp value, and with
+  // which URL: while both hold, a save does not write it again.
+  bool temp_written_ = false;
+  SrString temp_url_;
 
  private:
   // Task functions, on the worker; they free the text copies they receive.
@@ -130,6 +138,7 @@ class Filebase {
   int DoReportSS(uintptr_t name, uintptr_t text);
   int DoSaveInternal(uintptr_t seal, uintptr_t unused);
   int DoSignal(uintptr_t event, uintptr_t unused);
+  int DoRun(uintptr_t fn, uintptr_t arg);
 
   bool torn_down_ = false;
 };

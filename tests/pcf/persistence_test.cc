@@ -165,6 +165,21 @@ TEST_F(PersistenceTest, SaveListsTheTmpFileAndSealingMovesItToProcessing) {
   EXPECT_EQ(1u, Values(kProcessingKey).size());
 }
 
+// The open file's Temp value is written once, and again when the report URL
+// changes.
+TEST_F(PersistenceTest, TheTempValueFollowsANewReportUrl) {
+  auto file = NewReport();
+  RecordExample(file.get());
+  file->Save(0);
+  file->SetReportUrl(SRT("http://other.example/v"));
+  file->ReportWW(kValue, 1);
+  ASSERT_TRUE(file->WaitForPostedTasks());
+  file->Save(0);
+  auto temp = Values(kTempKey);
+  ASSERT_EQ(1u, temp.size());
+  EXPECT_EQ(SRT("http://other.example/v"), temp.begin()->second);
+}
+
 TEST_F(PersistenceTest, NothingRecordedWritesAndRegistersNothing) {
   {
     auto file = NewReport();
