@@ -1,5 +1,5 @@
-// The parts of RegistryKey that are the same on every system; the backends
-// supply Close and the operations on the key.
+// The parts of the registry service that are the same on every system; the
+// backends supply Close and the operations on the key.
 #include "platform/registry.h"
 
 namespace platform {
@@ -17,6 +17,21 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
     other.handle_ = nullptr;
   }
   return *this;
+}
+
+long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
+                      void* data, uint32_t* size) {
+  RegistryKey key;
+  long r = key.Open(root, path, false);
+  if (r != kErrSuccess) return r;
+  return key.QueryValue(name, type, data, size);
+}
+
+long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name) {
+  RegistryKey key;
+  long r = key.Open(root, path, true);
+  if (r != kErrSuccess) return r;
+  return key.DeleteValue(name);
 }
 
 }  // namespace platform

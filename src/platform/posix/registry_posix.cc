@@ -686,14 +686,6 @@ long RegistryKey::EnumSubKey(uint32_t index, SrString* name) const {
   });
 }
 
-long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
-                      void* data, uint32_t* size) {
-  RegistryKey key;
-  long r = key.Open(root, path, false);
-  if (r != kErrSuccess) return r;
-  return key.QueryValue(name, type, data, size);
-}
-
 long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
                       const void* data, uint32_t size) {
   if (data == nullptr && size != 0) return kErrInvalidParameter;
@@ -703,13 +695,6 @@ long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32
   return OnPath(root, path, true, true, [&](Connection* c, int64_t key) -> long {
     return UpsertValue(c, key, name, type, bytes);
   });
-}
-
-long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name) {
-  RegistryKey key;
-  long r = key.Open(root, path, true);
-  if (r != kErrSuccess) return r;
-  return key.DeleteValue(name);
 }
 
 long DeleteRegistryTree(RegRoot root, SrStringView path) {
