@@ -1,7 +1,15 @@
 #include "pcf/component.h"
 
-#include <cstring>
-#include <new>
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+
+}  // namespace
 
 uint32_t Component::WriteToFile(platform::File* file) {
   uint32_t length = 0;
@@ -10,29 +18,22 @@ uint32_t Component::WriteToFile(platform::File* file) {
     SetModified(0);
     return 0;
   }
-  // Bytes the part leaves untouched are written as zeros, unless the part
-  // writes them all (a body of 10 MiB is not cleared for nothing at every
-  // save). The buffer is kept: growing it afresh at every save would cost a
-  // page fault per 4 KiB.
-  if (buffer_.size() < length) {
-    try {
-      buffer_.resize(length);
-    } catch (const std::bad_alloc&) {
-      ReleaseBuffer();
-      return 0;  // the part stays modified: the next save tries again
-    }
-  }
-  if (!WritesEveryByte()) std::memset(buffer_.data(), 0, length);
-  uint8_t* buffer = buffer_.data();
+  // Zero-filled, so that bytes a part leaves untouched are written as zeros,
+  // unless the part writes them all (a body of 10 MiB is not cleared for
+  // nothing at every save). calloc rather than a value-initialised new[]: a
+  // large block may come as fresh pages the system has already zeroed.
+  std::unique_ptr<uint8_t, FreeDeleter> buffer(static_cast<uint8_t*>(
+      WritesEveryByte() ? std::malloc(length) : std::calloc(length, 1)));
+  if (buffer == nullptr) return 0;
   uint32_t room = length;
-  if (Serialize(buffer, &room) == 0 || room != length) return 0;
+  if (Serialize(buffer.get(), &room) == 0 || room != length) return 0;
   if (file == nullptr || !file->IsOpen()) return 0;
 
   uint32_t done = 0;
   while (done < length) {
     uint32_t written = 0;
     // A write that fails or makes no progress ends the attempt.
-    if (!file->Write(buffer + done, length - done, &written) || written == 0) break;
+    if (!file->Write(buffer.get() + done, length - done, &written) || written == 0) break;
     done += written < length - done ? written : length - done;
   }
   if (done == length) SetModified(0);

@@ -5,7 +5,6 @@
 #define STATRELAY_PCF_COMPONENT_H_
 
 #include <cstdint>
-#include <vector>
 
 #include "platform/file.h"
 #include "platform/text.h"
@@ -34,13 +33,9 @@ class Component {
   // Takes what the part needs from a parameter block. Returns 1, or 0 for a
   // block of another kind.
   virtual int SetParam(ParamBase* /*param*/) { return 1; }
-  // Frees the buffer WriteToFile keeps between saves (a part is rewritten
-  // whole at every save; its buffer stays while its file is open).
-  void ReleaseBuffer() { buffer_ = std::vector<uint8_t>(); }
 
  private:
   int modified_ = 0;
-  std::vector<uint8_t> buffer_;
 };
 
 class Headerbase : public Component {};

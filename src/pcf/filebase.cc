@@ -142,12 +142,9 @@ int Filebase::OnTimer(unsigned int id, int /*reserved*/) {
 }
 
 int Filebase::Reset() {
-  for (Component* part : {static_cast<Component*>(header_), static_cast<Component*>(body_), trailer_}) {
-    if (part != nullptr) {
-      part->Reset();
-      part->ReleaseBuffer();
-    }
-  }
+  if (header_ != nullptr) header_->Reset();
+  if (body_ != nullptr) body_->Reset();
+  if (trailer_ != nullptr) trailer_->Reset();
   // The caller has closed the file already.
   path_.clear();
   listed_ = false;

@@ -75,6 +75,80 @@ class Writer {
   uint8_t* at_;
 };
 
+// The same records as Writer, as runs of bytes for one gathered write: the
+// long texts and number lists are written from where they are stored, the
+// rest is collected in one block.
+class RunWriter {
+ public:
+  void U8(uint8_t v) { staged_.push_back(v); }
+  void U16(uint16_t v) { Raw(v, 2); }
+  void U32(uint32_t v) { Raw(v, 4); }
+  void I32(int32_t v) { U32(static_cast<uint32_t>(v)); }
+  void I32s(const std::vector<int32_t>& v) {
+    if constexpr (std::endian::native == std::endian::little) {
+      Stored(v.data(), v.size() * 4);
+    } else {
+      for (int32_t n : v) I32(n);
+    }
+  }
+  // u16 count, the code units, u16 zero.
+  void Text(const SrString& text) {
+    U16(static_cast<uint16_t>(text.size()));
+    if constexpr (std::endian::native == std::endian::little && sizeof(SRCHAR) == 2) {
+      Stored(text.data(), text.size() * 2);
+    } else {
+      for (SRCHAR c : text) U16(static_cast<uint16_t>(c));
+    }
+    U16(0);
+  }
+
+  // REQUIRES: called once, after the last record; the stored data the runs
+  // point into stays unchanged until they are written.
+  std::vector<platform::ByteRun> Runs() {
+    Close();
+    std::vector<platform::ByteRun> runs;
+    runs.reserve(pieces_.size());
+    for (const Piece& p : pieces_) {
+      runs.push_back({p.data != nullptr ? p.data : staged_.data() + p.offset, p.size});
+    }
+    return runs;
+  }
+
+ private:
+  // Shorter stored data is copied: a run costs more than copying a few bytes.
+  static constexpr size_t kMinStoredRun = 256;
+
+  struct Piece {
+    const void* data;  // null: staged_ from offset on
+    size_t offset;
+    uint32_t size;
+  };
+
+  void Raw(uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) staged_.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  void Stored(const void* data, size_t size) {
+    if (size < kMinStoredRun) {
+      const auto* p = static_cast<const uint8_t*>(data);
+      staged_.insert(staged_.end(), p, p + size);
+      return;
+    }
+    Close();
+    pieces_.push_back({data, 0, static_cast<uint32_t>(size)});
+  }
+  // Ends the staged bytes collected since the last piece.
+  void Close() {
+    if (staged_.size() > open_from_) {
+      pieces_.push_back({nullptr, open_from_, static_cast<uint32_t>(staged_.size() - open_from_)});
+      open_from_ = staged_.size();
+    }
+  }
+
+  std::vector<uint8_t> staged_;
+  std::vector<Piece> pieces_;
+  size_t open_from_ = 0;
+};
+
 // The mask that begins an ActiveType value: the decimal number that begins a
 // text (blanks and a sign allowed, 0 without digits), or the number of a
 // DWORD / QWORD value; 0 for a missing value or any other type.
@@ -219,7 +293,7 @@ int CPCFBody::SetParam(ParamBase* param) {
   return 1;
 }
 
-int CPCFBody::Serialize(uint8_t* buffer, uint32_t* length) {
+uint64_t CPCFBody::PrepareRecords() {
   StoreText(kChannelKey, channel_);
   // The channel record is always a text, even when a number came first.
   values_[kChannelKey].kind = EntryKind::Text;
@@ -235,6 +309,44 @@ int CPCFBody::Serialize(uint8_t* buffer, uint32_t* length) {
     entry.size = entry.kind == EntryKind::Text ? static_cast<uint32_t>(2 * entry.text.size() + 9) : 9;
     needed += entry.size;
   }
+  return needed;
+}
+
+template <class Out>
+void CPCFBody::EmitRecords(Out* out) const {
+  for (const auto& [key, value] : counters_) {
+    out->U32(key);
+    out->I32(value);
+  }
+  for (const auto& [key, entry] : lists_) {
+    out->U32(entry.key);
+    out->U8(static_cast<uint8_t>(entry.kind));
+    out->U32(entry.size - 9);
+    out->U16(entry.count);
+    if (entry.kind == EntryKind::TextList) {
+      // Each text lives in its own allocation: fetch a few ahead of the copy.
+      const size_t n = entry.texts.size();
+      for (size_t i = 0; i < n; ++i) {
+        if (i + 8 < n) __builtin_prefetch(entry.texts[i + 8].data());
+        out->Text(entry.texts[i]);
+      }
+    } else {
+      out->I32s(entry.numbers);
+    }
+  }
+  for (const auto& [key, entry] : values_) {
+    out->U32(entry.key);
+    out->U8(static_cast<uint8_t>(entry.kind));
+    if (entry.kind == EntryKind::Text) {
+      out->Text(entry.text);
+    } else {
+      out->I32(entry.number);
+    }
+  }
+}
+
+int CPCFBody::Serialize(uint8_t* buffer, uint32_t* length) {
+  const uint64_t needed = PrepareRecords();
   const uint32_t room = *length;
   if (needed > UINT32_MAX) {
     // Not expressible in the header's payload length: never written.
@@ -243,38 +355,27 @@ int CPCFBody::Serialize(uint8_t* buffer, uint32_t* length) {
   }
   *length = static_cast<uint32_t>(needed);
   if (buffer == nullptr || room < needed) return 0;
-
   Writer out(buffer);
-  for (const auto& [key, value] : counters_) {
-    out.U32(key);
-    out.I32(value);
-  }
-  for (const auto& [key, entry] : lists_) {
-    out.U32(entry.key);
-    out.U8(static_cast<uint8_t>(entry.kind));
-    out.U32(entry.size - 9);
-    out.U16(entry.count);
-    if (entry.kind == EntryKind::TextList) {
-      // Each text lives in its own allocation: fetch a few ahead of the copy.
-      const size_t n = entry.texts.size();
-      for (size_t i = 0; i < n; ++i) {
-        if (i + 8 < n) __builtin_prefetch(entry.texts[i + 8].data());
-        out.Text(entry.texts[i]);
-      }
-    } else {
-      out.I32s(entry.numbers);
-    }
-  }
-  for (const auto& [key, entry] : values_) {
-    out.U32(entry.key);
-    out.U8(static_cast<uint8_t>(entry.kind));
-    if (entry.kind == EntryKind::Text) {
-      out.Text(entry.text);
-    } else {
-      out.I32(entry.number);
-    }
-  }
+  EmitRecords(&out);
   return 1;
+}
+
+uint32_t CPCFBody::WriteToFile(platform::File* file) {
+  const uint64_t length = PrepareRecords();
+  if (length > UINT32_MAX) return 0;  // never written, as Serialize says
+  if (file == nullptr || !file->IsOpen()) return 0;
+  RunWriter out;
+  EmitRecords(&out);
+  const std::vector<platform::ByteRun> runs = out.Runs();
+  uint64_t done = 0;
+  while (done < length) {
+    uint32_t written = 0;
+    // A write that fails or makes no progress ends the attempt.
+    if (!file->WriteRuns(runs.data(), runs.size(), done, &written) || written == 0) break;
+    done += written;
+  }
+  if (done == length) SetModified(0);
+  return static_cast<uint32_t>(done);
 }
 
 void CPCFBody::RecordActivity(uint32_t key) {

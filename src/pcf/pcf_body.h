@@ -77,6 +77,9 @@ class CPCFBody : public Bodybase {
   int Serialize(uint8_t* buffer, uint32_t* length) override;
   // The records fill the needed size exactly: true.
   bool WritesEveryByte() const override { return true; }
+  // The bytes Serialize would give, written without building them in one
+  // block first: long texts go to the file from where they are stored.
+  uint32_t WriteToFile(platform::File* file) override;
   // Empties the three maps; keeps the channel text and the modified flag.
   int Reset() override;
   // CPCFParam: takes its channel text, returns 1. Other blocks: 0, no change.
@@ -104,6 +107,12 @@ class CPCFBody : public Bodybase {
 
  private:
   void StoreText(uint32_t key, const SrString& text);
+  // Stores the channel record and each record's size; returns the bytes of
+  // all records.
+  uint64_t PrepareRecords();
+  // Writes every record, in file order, to a Writer or a RunWriter.
+  template <class Out>
+  void EmitRecords(Out* out) const;
 
   std::map<uint32_t, int32_t, KeyOrder> counters_;
   std::map<uint32_t, ListEntry, KeyOrder> lists_;

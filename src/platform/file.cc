@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include <algorithm>
 #include <atomic>
 
 namespace platform {
@@ -37,5 +38,61 @@ File& File::operator=(File&& other) noexcept {
 }
 
 File::~File() { Close(); }
+
+bool File::WriteRuns(const ByteRun* runs, size_t count, uint64_t skip, uint32_t* written) {
+  if (written != nullptr) *written = 0;
+  if (!IsOpen()) return false;
+  // The position in the runs: run i, `offset` bytes into it.
+  size_t i = 0;
+  uint64_t offset = 0;
+  auto advance = [&](uint64_t n) {
+    while (i < count) {
+      const uint64_t rest = runs[i].size - offset;
+      if (n < rest) {
+        offset += n;
+        return;
+      }
+      n -= rest;
+      offset = 0;
+      ++i;
+    }
+  };
+  advance(skip);
+  uint64_t left = 0;
+  for (size_t j = i; j < count; ++j) left += runs[j].size;
+  left -= offset;
+  uint32_t allowed = left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
+  if (!internal::FileFaultAllows(FileOp::kWrite, path_, &allowed)) {
+    internal::SetDiskFullError();
+    return false;
+  }
+  if (allowed > left) allowed = static_cast<uint32_t>(left);
+
+  constexpr int kBatch = kRunsPerCall;
+  ByteRun batch[kBatch];
+  uint32_t done = 0;
+  while (done < allowed) {
+    int n = 0;
+    uint32_t size = 0;
+    for (size_t j = i; j < count && n < kBatch && size < allowed - done; ++j) {
+      const uint64_t from = j == i ? offset : 0;
+      const uint64_t len = std::min<uint64_t>(runs[j].size - from, allowed - done - size);
+      if (len == 0) continue;
+      batch[n++] = ByteRun{static_cast<const uint8_t*>(runs[j].data) + from, static_cast<uint32_t>(len)};
+      size += static_cast<uint32_t>(len);
+    }
+    uint32_t wrote = 0;
+    const bool ok = WriteSome(batch, n, &wrote);
+    done += wrote;
+    if (!ok) {
+      if (written != nullptr) *written = done;
+      return false;
+    }
+    if (wrote < size) break;  // a short write: the caller decides
+    advance(wrote);
+  }
+  if (written != nullptr) *written = done;
+  return true;
+}
 
 }  // namespace platform

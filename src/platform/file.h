@@ -11,12 +11,19 @@
 #ifndef STATRELAY_PLATFORM_FILE_H_
 #define STATRELAY_PLATFORM_FILE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "platform/text.h"
 
 namespace platform {
+
+// A run of bytes for File::WriteRuns.
+struct ByteRun {
+  const void* data;
+  uint32_t size;
+};
 
 class File {
  public:
@@ -36,6 +43,11 @@ class File {
   // Writes at the current position. *written: bytes actually written (a short
   // write returns true with fewer bytes). False on failure.
   bool Write(const void* data, uint32_t size, uint32_t* written);
+  // Writes the runs' bytes one after another, from byte `skip` of them on:
+  // what Write of their concatenation (less its first `skip` bytes) does,
+  // without first copying them into one block (Linux: writev; Windows:
+  // through a small buffer). *written and the result as for Write.
+  bool WriteRuns(const ByteRun* runs, size_t count, uint64_t skip, uint32_t* written);
   bool Seek(uint64_t offset);
   // Windows: FlushFileBuffers. Linux: the backend holds no buffers, so what
   // Write returned is already visible to every process; no disk round trip.
@@ -45,6 +57,11 @@ class File {
   bool Truncate();
 
  private:
+  // Writes up to kRunsPerCall runs in order; *written: bytes written before
+  // a short write or a failure.
+  static constexpr int kRunsPerCall = 1024;  // the system's limit for writev
+  bool WriteSome(const ByteRun* runs, int count, uint32_t* written);
+
   static constexpr intptr_t kInvalid = -1;
   intptr_t handle_ = kInvalid;  // HANDLE on Windows, descriptor on Linux
   SrString path_;               // as given to CreateExclusive, for the fault hook
@@ -99,6 +116,8 @@ void SetFileFaultHookForTest(FileFaultHook hook);
 namespace internal {
 // True when the operation may go ahead (no hook, or the hook allows it).
 bool FileFaultAllows(FileOp op, SrStringView path, uint32_t* size);
+// Sets the calling thread's error to "disk full", for a write a hook refused.
+void SetDiskFullError();
 }  // namespace internal
 
 }  // namespace platform

@@ -236,7 +236,9 @@ TEST(ReportReaderTest, DamagedCopiesNeverLeadOutsideTheBuffer) {
       Bytes b = good;
       b[at] = v;
       srdump::Report r = Read(b);
-      if (r.fault) EXPECT_LE(r.fault->offset, b.size()) << at;
+      if (r.fault) {
+        EXPECT_LE(r.fault->offset, b.size()) << at;
+      }
       srdump::ToJson(r, "f");
       srdump::ToText(r, "f");
     }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/path.h"
 #include "platform/shell_folder.h"
@@ -234,6 +235,52 @@ TEST_F(FileFaultTest, EachOperationCanBeMadeToFail) {
   g_faults = {FileOp::kRemove, true, 0};
   EXPECT_FALSE(platform::RemoveFile(path));
   EXPECT_TRUE(platform::FileExists(path));
+}
+
+// Gathered writes give the runs' bytes in order from any byte on: across
+// more runs than one system call takes, empty runs and a run larger than the
+// Windows gathering buffer, and after short writes that the caller goes on
+// from. A refused write writes nothing.
+TEST_F(FileFaultTest, WriteRunsWritesTheRunsFromAnyByteOn) {
+  std::vector<std::string> parts;
+  for (int i = 0; i < 1500; ++i) parts.push_back(std::string(i % 7 == 0 ? 0 : i % 13 + 1, static_cast<char>('a' + i % 26)));
+  parts.push_back(std::string(70000, 'Z'));
+  parts.push_back("tail");
+  std::vector<platform::ByteRun> runs;
+  std::string all;
+  for (const std::string& p : parts) {
+    runs.push_back({p.data(), static_cast<uint32_t>(p.size())});
+    all += p;
+  }
+  const SrString path = box_.WidePath("runs.tmp");
+  for (uint32_t short_write : {0u, 1000u}) {
+    for (uint64_t skip : {uint64_t{0}, uint64_t{1}, uint64_t{500}, uint64_t{all.size() - 4}, uint64_t{all.size()}}) {
+      SCOPED_TRACE("short write " + std::to_string(short_write) + ", skip " + std::to_string(skip));
+      g_faults = {FileOp::kCreate, false, short_write};
+      File f;
+      ASSERT_TRUE(f.CreateExclusive(path));
+      uint64_t done = skip;
+      while (done < all.size()) {
+        uint32_t written = 0;
+        ASSERT_TRUE(f.WriteRuns(runs.data(), runs.size(), done, &written));
+        if (short_write != 0) {
+          EXPECT_LE(written, short_write);
+        }
+        if (written == 0) break;
+        done += written;
+      }
+      f.Close();
+      EXPECT_EQ(all.substr(skip), Contents(box_.Path("runs.tmp")));
+    }
+  }
+  g_faults = {FileOp::kWrite, true, 0};
+  File f;
+  ASSERT_TRUE(f.CreateExclusive(path));
+  uint32_t written = 99;
+  EXPECT_FALSE(f.WriteRuns(runs.data(), runs.size(), 0, &written));
+  EXPECT_EQ(0u, written);
+  f.Close();
+  EXPECT_EQ("", Contents(box_.Path("runs.tmp")));
 }
 
 #if !defined(_WIN32)

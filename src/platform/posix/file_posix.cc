@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,7 +105,7 @@ bool File::Write(const void* data, uint32_t size, uint32_t* written) {
   if (!IsOpen()) return false;
   uint32_t allowed = size;
   if (!internal::FileFaultAllows(FileOp::kWrite, path_, &allowed)) {
-    errno = ENOSPC;
+    internal::SetDiskFullError();
     return false;
   }
   if (allowed > size) allowed = size;
@@ -123,6 +124,25 @@ bool File::Write(const void* data, uint32_t size, uint32_t* written) {
   if (written != nullptr) *written = done;
   return true;
 }
+
+bool File::WriteSome(const ByteRun* runs, int count, uint32_t* written) {
+  *written = 0;
+  struct iovec iov[kRunsPerCall];
+  if (count > kRunsPerCall) count = kRunsPerCall;
+  for (int k = 0; k < count; ++k) iov[k] = {const_cast<void*>(runs[k].data), runs[k].size};
+  for (;;) {
+    ssize_t n = writev(static_cast<int>(handle_), iov, count);
+    if (n >= 0) {
+      *written = static_cast<uint32_t>(n);
+      return true;
+    }
+    if (errno != EINTR) return false;
+  }
+}
+
+namespace internal {
+void SetDiskFullError() { errno = ENOSPC; }
+}  // namespace internal
 
 bool File::Seek(uint64_t offset) {
   if (!IsOpen() || !internal::FileFaultAllows(FileOp::kSeek, path_, nullptr)) return false;

@@ -4,6 +4,8 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <vector>
+
 #include "platform/security.h"
 
 namespace platform {
@@ -45,7 +47,7 @@ bool File::Write(const void* data, uint32_t size, uint32_t* written) {
   if (!IsOpen()) return false;
   uint32_t allowed = size;
   if (!internal::FileFaultAllows(FileOp::kWrite, path_, &allowed)) {
-    SetLastError(ERROR_DISK_FULL);
+    internal::SetDiskFullError();
     return false;
   }
   if (allowed > size) allowed = size;
@@ -54,6 +56,43 @@ bool File::Write(const void* data, uint32_t size, uint32_t* written) {
   if (written != nullptr) *written = n;
   return ok != FALSE;
 }
+
+// WriteFileGather takes only page-sized pieces of a file opened without
+// buffering: small runs are gathered into one buffer instead, large ones are
+// written as they stand.
+bool File::WriteSome(const ByteRun* runs, int count, uint32_t* written) {
+  *written = 0;
+  constexpr size_t kGather = 64 * 1024;
+  std::vector<uint8_t> gather;
+  bool failed = false;
+  // False when the file took less than all (short write or failure).
+  auto put = [&](const void* data, size_t size) {
+    DWORD n = 0;
+    if (!WriteFile(H(handle_), data, static_cast<DWORD>(size), &n, nullptr)) failed = true;
+    *written += n;
+    return !failed && n == size;
+  };
+  auto flush = [&] {
+    bool ok = gather.empty() || put(gather.data(), gather.size());
+    gather.clear();
+    return ok;
+  };
+  for (int k = 0; k < count; ++k) {
+    if (runs[k].size >= kGather) {
+      if (!flush() || !put(runs[k].data, runs[k].size)) return !failed;
+      continue;
+    }
+    if (gather.size() + runs[k].size > kGather && !flush()) return !failed;
+    if (gather.capacity() == 0) gather.reserve(kGather);
+    const auto* p = static_cast<const uint8_t*>(runs[k].data);
+    gather.insert(gather.end(), p, p + runs[k].size);
+  }
+  return flush() || !failed;
+}
+
+namespace internal {
+void SetDiskFullError() { SetLastError(ERROR_DISK_FULL); }
+}  // namespace internal
 
 bool File::Seek(uint64_t offset) {
   if (!IsOpen() || !internal::FileFaultAllows(FileOp::kSeek, path_, nullptr)) return false;
