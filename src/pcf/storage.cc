@@ -53,15 +53,12 @@ SrString GetConfigIniPath() {
 
 int ReadReportConsent() {
   uint32_t report = 0;
-  platform::RegistryKey key;
-  if (key.Open(platform::RegRoot::kLocalMachine, kSrpKey, false) == platform::kErrSuccess) {
-    uint32_t value = 0;
-    uint32_t type = 0;
-    uint32_t size = sizeof value;
-    if (key.QueryValue(SRT("report"), &type, &value, &size) == platform::kErrSuccess) {
-      report = value;
-    }
-    key.Close();
+  uint32_t value = 0;
+  uint32_t type = 0;
+  uint32_t size = sizeof value;
+  if (platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kSrpKey, SRT("report"), &type,
+                                 &value, &size) == platform::kErrSuccess) {
+    report = value;
   }
   SrString ini = GetConfigIniPath();
   uint32_t help_us =

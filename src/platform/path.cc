@@ -7,6 +7,10 @@ namespace {
 
 std::mutex g_host_mutex;
 SrString* g_host_override = nullptr;  // guarded by g_host_mutex; never freed once set
+// The executable's path as first read: a process does not change executable
+// (Windows names the file it was started from for its whole life; Linux would
+// show a later rename or delete of the file). Guarded by g_host_mutex.
+SrString* g_host_real = nullptr;
 
 }  // namespace
 
@@ -17,11 +21,14 @@ void SetHostExecutablePathForTest(SrStringView path) {
 }
 
 SrString HostExecutablePath() {
-  {
-    std::lock_guard<std::mutex> lock(g_host_mutex);
-    if (g_host_override != nullptr && !g_host_override->empty()) return *g_host_override;
+  std::lock_guard<std::mutex> lock(g_host_mutex);
+  if (g_host_override != nullptr && !g_host_override->empty()) return *g_host_override;
+  if (g_host_real == nullptr) {
+    SrString real = internal::RealHostExecutablePath();
+    if (real.empty()) return real;  // asked again next time
+    g_host_real = new SrString(std::move(real));
   }
-  return internal::RealHostExecutablePath();
+  return *g_host_real;
 }
 
 SrString HostExecutableFolder() {

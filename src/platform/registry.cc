@@ -19,14 +19,6 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
   return *this;
 }
 
-long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
-                      void* data, uint32_t* size) {
-  RegistryKey key;
-  long r = key.Open(root, path, false);
-  if (r != kErrSuccess) return r;
-  return key.QueryValue(name, type, data, size);
-}
-
 long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name) {
   RegistryKey key;
   long r = key.Open(root, path, true);

@@ -166,8 +166,14 @@ bool File::Size(uint64_t* size) const {
 
 bool File::Truncate() {
   if (!IsOpen() || !internal::FileFaultAllows(FileOp::kTruncate, path_, nullptr)) return false;
-  off_t at = lseek(static_cast<int>(handle_), 0, SEEK_CUR);
-  return at >= 0 && ftruncate(static_cast<int>(handle_), at) == 0;
+  const int fd = static_cast<int>(handle_);
+  off_t at = lseek(fd, 0, SEEK_CUR);
+  if (at < 0) return false;
+  // Nothing to cut (a rewrite as long as the last one): spares the file
+  // system an inode update.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size == at) return true;
+  return ftruncate(fd, at) == 0;
 }
 
 bool FileExists(SrStringView path) {

@@ -590,19 +590,27 @@ long RegistryKey::SetValue(SrStringView name, uint32_t type, const void* data, u
   });
 }
 
+namespace {
+
+long SelectValue(Connection* c, int64_t key, SrStringView name, uint32_t* type, std::string* bytes) {
+  Statement sel(c, "SELECT type, data FROM reg_values WHERE key = ?1 AND fold = ?2");
+  if (!sel.ok()) return SqliteFailure(sqlite3_errcode(c->db()));
+  int rc = sel.Int(1, key).Bytes(2, Fold(name)).Step();
+  if (rc == SQLITE_DONE) return kErrFileNotFound;
+  if (rc != SQLITE_ROW) return SqliteFailure(rc);
+  *type = static_cast<uint32_t>(sel.ColInt(0));
+  *bytes = sel.ColBytes(1);
+  return kErrSuccess;
+}
+
+}  // namespace
+
 long RegistryKey::QueryValue(SrStringView name, uint32_t* type, void* data, uint32_t* size) const {
   if (data != nullptr && size == nullptr) return kErrInvalidParameter;
   uint32_t stored_type = 0;
   std::string bytes;
   long r = OnKey(handle_, false, [&](Connection* c, int64_t key) -> long {
-    Statement sel(c, "SELECT type, data FROM reg_values WHERE key = ?1 AND fold = ?2");
-    if (!sel.ok()) return SqliteFailure(sqlite3_errcode(c->db()));
-    int rc = sel.Int(1, key).Bytes(2, Fold(name)).Step();
-    if (rc == SQLITE_DONE) return kErrFileNotFound;
-    if (rc != SQLITE_ROW) return SqliteFailure(rc);
-    stored_type = static_cast<uint32_t>(sel.ColInt(0));
-    bytes = sel.ColBytes(1);
-    return kErrSuccess;
+    return SelectValue(c, key, name, &stored_type, &bytes);
   });
   if (r != kErrSuccess) return r;
   return DeliverData(stored_type, bytes, type, data, size);
@@ -684,6 +692,20 @@ long RegistryKey::EnumSubKey(uint32_t index, SrString* name) const {
     *name = FromBlob(raw.data(), static_cast<int>(raw.size()));
     return kErrSuccess;
   });
+}
+
+// Key and value in one read transaction (the library reads its switches at
+// every save).
+long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
+                      void* data, uint32_t* size) {
+  if (data != nullptr && size == nullptr) return kErrInvalidParameter;
+  uint32_t stored_type = 0;
+  std::string bytes;
+  long r = OnPath(root, path, false, false, [&](Connection* c, int64_t key) -> long {
+    return SelectValue(c, key, name, &stored_type, &bytes);
+  });
+  if (r != kErrSuccess) return r;
+  return DeliverData(stored_type, bytes, type, data, size);
 }
 
 long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,

@@ -144,6 +144,14 @@ long RegistryKey::EnumSubKey(uint32_t index, SrString* name) const {
   return r;
 }
 
+long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
+                      void* data, uint32_t* size) {
+  RegistryKey key;
+  long r = key.Open(root, path, false);
+  if (r != kErrSuccess) return r;
+  return key.QueryValue(name, type, data, size);
+}
+
 long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
                       const void* data, uint32_t size) {
   if (data == nullptr && size != 0) return kErrInvalidParameter;
