@@ -173,6 +173,15 @@ class Connection {
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
     return rc == SQLITE_OK ? kErrSuccess : SqliteFailure(rc);
   }
+  // A statement without rows, kept prepared: transactions begin and end
+  // with these at every call.
+  long Run(const char* sql) {
+    sqlite3_stmt* stmt = Prepare(sql);
+    if (stmt == nullptr) return SqliteFailure(sqlite3_errcode(db_));
+    int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    return rc == SQLITE_DONE ? kErrSuccess : SqliteFailure(rc);
+  }
 
   sqlite3* db_ = nullptr;
   std::string path_;
@@ -241,13 +250,13 @@ long Connection::Transaction(bool write, const Body& body) {
   auto deadline = std::chrono::steady_clock::now() + kRetryFor;
   int pause_ms = 1;
   while (true) {
-    long result = Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    long result = Run(write ? "BEGIN IMMEDIATE" : "BEGIN");
     if (result == kErrSuccess) {
       result = body();
       if (result == kErrSuccess) {
-        result = Exec("COMMIT");
+        result = Run("COMMIT");
       }
-      if (result != kErrSuccess && !sqlite3_get_autocommit(db_)) Exec("ROLLBACK");
+      if (result != kErrSuccess && !sqlite3_get_autocommit(db_)) Run("ROLLBACK");
     }
     if (!IsBusy(result) || std::chrono::steady_clock::now() >= deadline) {
       return MapFailure(this, write ? "registry write" : "registry read", result);
