@@ -13,6 +13,7 @@
 #include <spdlog/sinks/base_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -237,8 +238,10 @@ void E2E_Spdlog(benchmark::State& state) {
   EndToEnd(state, [](int i) { g_spdlog->info("{}", i); }, [] { return g_logged.load(std::memory_order_acquire); });
 }
 
-// Figures per benchmark name: ns per call (caller) or per recording (end to end).
+// Figures per benchmark name: ns per call (caller) or per recording (end to
+// end), the median of the repetitions.
 struct Figures : benchmark::ConsoleReporter {
+  std::map<std::string, std::vector<double>> runs_ns;
   std::map<std::string, double> ns;
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
@@ -249,7 +252,11 @@ struct Figures : benchmark::ConsoleReporter {
       double count = static_cast<double>(run.iterations);
       auto items = run.counters.find("items_per_second");
       if (items != run.counters.end()) count *= kBatch;  // end to end: per recording
-      ns[name] = seconds * 1e9 / count;
+      std::vector<double>& all = runs_ns[name];
+      all.push_back(seconds * 1e9 / count);
+      std::vector<double> sorted = all;
+      std::sort(sorted.begin(), sorted.end());
+      ns[name] = sorted[sorted.size() / 2];
     }
   }
 };
@@ -266,7 +273,21 @@ void PrintRatio(Figures& f, const char* label, const std::string& ours, const st
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  // The machines this runs on change speed from one second to the next: unless
+  // told otherwise, every benchmark runs 5 times, the runs of all of them
+  // shuffled together, and the ratios use the medians.
+  std::vector<char*> args(argv, argv + argc);
+  std::string repetitions = "--benchmark_repetitions=5";
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  bool told = false;
+  for (int i = 1; i < argc; ++i) told = told || std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0;
+  if (!told) {
+    args.push_back(repetitions.data());
+    args.push_back(interleave.data());
+  }
+  int count = static_cast<int>(args.size());
+  args.push_back(nullptr);
+  benchmark::Initialize(&count, args.data());
   StartReport();
   g_naive = new NaiveWorker;
   spdlog::init_thread_pool(8192, 1);
@@ -292,7 +313,7 @@ int main(int argc, char** argv) {
   Figures figures;
   benchmark::RunSpecifiedBenchmarks(&figures);
 
-  std::printf("\nRatios (same run):\n");
+  std::printf("\nRatios (same run, medians):\n");
   for (int t : {1, 2}) {
     std::string s = "/iterations:" + std::to_string(kCalls) + "/real_time/threads:" + std::to_string(t);
     std::string tn = std::to_string(t) + " thread" + (t > 1 ? "s" : "");
