@@ -27,6 +27,27 @@ constexpr ActivityRow kActivityTable[] = {
     {0x05B3C914, 30}, {0x05B3C978, 31}, {0x05B3C07A, 34},
 };
 
+// Appends a list item as the record holds it: u16 count, UTF-16LE code
+// units, u16 zero. REQUIRES: text.size() <= 0xFFFF.
+void AppendTextRecord(const SrString& text, std::vector<uint8_t>* out) {
+  const size_t at = out->size();
+  out->resize(at + 2 * text.size() + 4);
+  uint8_t* p = out->data() + at;
+  const auto n = static_cast<uint16_t>(text.size());
+  p[0] = static_cast<uint8_t>(n);
+  p[1] = static_cast<uint8_t>(n >> 8);
+  if constexpr (std::endian::native == std::endian::little && sizeof(SRCHAR) == 2) {
+    if (!text.empty()) std::memcpy(p + 2, text.data(), 2 * text.size());
+  } else {
+    for (size_t i = 0; i < text.size(); ++i) {
+      p[2 + 2 * i] = static_cast<uint8_t>(text[i]);
+      p[3 + 2 * i] = static_cast<uint8_t>(static_cast<uint16_t>(text[i]) >> 8);
+    }
+  }
+  p[2 + 2 * text.size()] = 0;
+  p[3 + 2 * text.size()] = 0;
+}
+
 SrString CutText(const SrString& text) {
   return text.size() > CPCFBody::kMaxTextUnits ? text.substr(0, CPCFBody::kMaxTextUnits) : text;
 }
@@ -47,6 +68,10 @@ class Writer {
     } else {
       for (int32_t n : v) I32(n);
     }
+  }
+  void Block(const std::vector<uint8_t>& bytes) {
+    if (!bytes.empty()) std::memcpy(at_, bytes.data(), bytes.size());
+    at_ += bytes.size();
   }
   // u16 count, the code units, u16 zero.
   void Text(const SrString& text) {
@@ -91,6 +116,7 @@ class RunWriter {
       for (int32_t n : v) I32(n);
     }
   }
+  void Block(const std::vector<uint8_t>& bytes) { Stored(bytes.data(), bytes.size()); }
   // u16 count, the code units, u16 zero.
   void Text(const SrString& text) {
     U16(static_cast<uint16_t>(text.size()));
@@ -251,8 +277,7 @@ int CPCFBody::ReportWS(uint32_t key, const SrString& text) {
         entry.key = key;
       }
       if (entry.kind != EntryKind::TextList || entry.count >= kMaxListItems) break;
-      entry.texts.push_back(CutText(text));
-      entry.text_bytes += 2 * entry.texts.back().size() + 4;
+      AppendTextRecord(CutText(text), &entry.texts);
       ++entry.count;
       SetModified(1);
       break;
@@ -301,7 +326,7 @@ uint64_t CPCFBody::PrepareRecords() {
   uint64_t needed = 8ull * counters_.size();
   for (auto& [key, entry] : lists_) {
     const uint64_t size =
-        11 + (entry.kind == EntryKind::TextList ? entry.text_bytes : 4ull * entry.numbers.size());
+        11 + (entry.kind == EntryKind::TextList ? entry.texts.size() : 4ull * entry.numbers.size());
     entry.size = static_cast<uint32_t>(size);
     needed += size;
   }
@@ -324,12 +349,7 @@ void CPCFBody::EmitRecords(Out* out) const {
     out->U32(entry.size - 9);
     out->U16(entry.count);
     if (entry.kind == EntryKind::TextList) {
-      // Each text lives in its own allocation: fetch a few ahead of the copy.
-      const size_t n = entry.texts.size();
-      for (size_t i = 0; i < n; ++i) {
-        if (i + 8 < n) __builtin_prefetch(entry.texts[i + 8].data());
-        out->Text(entry.texts[i]);
-      }
+      out->Block(entry.texts);
     } else {
       out->I32s(entry.numbers);
     }

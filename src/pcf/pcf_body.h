@@ -43,11 +43,10 @@ struct ListEntry {
   EntryKind kind = EntryKind::Empty;
   uint32_t size = 0;  // serialised record size, computed by Serialize
   uint16_t count = 0;
-  std::vector<SrString> texts;
+  // The texts as the record holds them, one after another: u16 count, the
+  // UTF-16LE code units, u16 zero. A save writes them as they stand.
+  std::vector<uint8_t> texts;
   std::vector<int32_t> numbers;
-  // Bytes the texts take in the record, sum of (2n + 4), kept as texts are
-  // added so that a save need not visit every text twice.
-  uint64_t text_bytes = 0;
 };
 
 // One value record. The kind is fixed by the first value; a later value of the

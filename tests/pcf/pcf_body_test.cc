@@ -235,7 +235,7 @@ TEST_F(BodyTest, ListsStopTakingItemsAtTheLargestCount) {
   }
   EXPECT_EQ(65535u, body_.Lists().at(0x04000001).count);
   EXPECT_EQ(65535u, body_.Lists().at(0x04000001).numbers.size());
-  EXPECT_EQ(65535u, body_.Lists().at(0x04000002).texts.size());
+  EXPECT_EQ(65535u, body_.Lists().at(0x04000002).count);
   Bytes out = Serialized(body_);
   const size_t numbers = 11 + 4 * 65535;
   const size_t texts = 11 + 4 * 65535;
