@@ -23,8 +23,10 @@ bool FileFaultAllows(FileOp op, SrStringView path, uint32_t* size) {
 
 }  // namespace internal
 
-File::File(File&& other) noexcept : handle_(other.handle_), path_(std::move(other.path_)) {
+File::File(File&& other) noexcept
+    : handle_(other.handle_), path_(std::move(other.path_)), position_(other.position_) {
   other.handle_ = kInvalid;
+  other.position_ = 0;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -32,7 +34,9 @@ File& File::operator=(File&& other) noexcept {
     Close();
     handle_ = other.handle_;
     path_ = std::move(other.path_);
+    position_ = other.position_;
     other.handle_ = kInvalid;
+    other.position_ = 0;
   }
   return *this;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -83,6 +84,32 @@ TEST(RegistryHiveTest, NoticesAHiveReplacedByALinkWhileInUse) {
   ASSERT_EQ(0, rename(hive.c_str(), moved.c_str()));
   ASSERT_EQ(0, symlink(moved.c_str(), hive.c_str()));
   EXPECT_EQ(kErrAccessDenied, GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), nullptr, &v, &size));
+}
+
+// A child made by fork must not use the parent's connection: it opens its
+// own, and both processes' writes land in the one hive.
+TEST(RegistryHiveTest, AForkedChildUsesAConnectionOfItsOwn) {
+  sr_test::Sandbox sandbox;
+  uint32_t v = 1;
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("parent"), kRegDword, &v, 4));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    uint32_t w = 2, got = 0, size = 4;
+    bool ok = SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("child"), kRegDword, &w, 4) == kErrSuccess &&
+              GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("parent"), nullptr, &got, &size) == kErrSuccess &&
+              got == 1;
+    _exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(0, WEXITSTATUS(status));
+  uint32_t got = 0, size = 4;
+  ASSERT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("child"), nullptr, &got, &size));
+  EXPECT_EQ(2u, got);
+  v = 3;
+  EXPECT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("parent"), kRegDword, &v, 4));
 }
 
 // Runs as another user: writes HKCU and HKLM values, reads its HKCU value back.

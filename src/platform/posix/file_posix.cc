@@ -60,6 +60,7 @@ void File::Close() {
   if (handle_ == kInvalid) return;
   close(static_cast<int>(handle_));  // releases the lock
   handle_ = kInvalid;
+  position_ = 0;
   path_.clear();
 }
 
@@ -92,6 +93,7 @@ bool File::CreateExclusive(SrStringView path, uint32_t* error) {
       // (Fails harmlessly on a file another user owns.)
       fchmod(fd, 0666);
       handle_ = fd;
+      position_ = 0;
       path_ = SrString(path);
       return true;
     }
@@ -112,7 +114,7 @@ bool File::Write(const void* data, uint32_t size, uint32_t* written) {
   const char* p = static_cast<const char*>(data);
   uint32_t done = 0;
   while (done < allowed) {
-    ssize_t n = write(static_cast<int>(handle_), p + done, allowed - done);
+    ssize_t n = pwrite(static_cast<int>(handle_), p + done, allowed - done, static_cast<off_t>(position_));
     if (n < 0) {
       if (errno == EINTR) continue;
       if (written != nullptr) *written = done;
@@ -120,6 +122,7 @@ bool File::Write(const void* data, uint32_t size, uint32_t* written) {
     }
     if (n == 0) break;
     done += static_cast<uint32_t>(n);
+    position_ += static_cast<uint64_t>(n);
   }
   if (written != nullptr) *written = done;
   return true;
@@ -131,8 +134,9 @@ bool File::WriteSome(const ByteRun* runs, int count, uint32_t* written) {
   if (count > kRunsPerCall) count = kRunsPerCall;
   for (int k = 0; k < count; ++k) iov[k] = {const_cast<void*>(runs[k].data), runs[k].size};
   for (;;) {
-    ssize_t n = writev(static_cast<int>(handle_), iov, count);
+    ssize_t n = pwritev(static_cast<int>(handle_), iov, count, static_cast<off_t>(position_));
     if (n >= 0) {
+      position_ += static_cast<uint64_t>(n);
       *written = static_cast<uint32_t>(n);
       return true;
     }
@@ -146,7 +150,9 @@ void SetDiskFullError() { errno = ENOSPC; }
 
 bool File::Seek(uint64_t offset) {
   if (!IsOpen() || !internal::FileFaultAllows(FileOp::kSeek, path_, nullptr)) return false;
-  return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) >= 0;
+  if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+  position_ = offset;
+  return true;
 }
 
 // The backend keeps no buffers of its own: once Write returns, the bytes are
@@ -167,8 +173,7 @@ bool File::Size(uint64_t* size) const {
 bool File::Truncate() {
   if (!IsOpen() || !internal::FileFaultAllows(FileOp::kTruncate, path_, nullptr)) return false;
   const int fd = static_cast<int>(handle_);
-  off_t at = lseek(fd, 0, SEEK_CUR);
-  if (at < 0) return false;
+  const auto at = static_cast<off_t>(position_);
   // Nothing to cut (a rewrite as long as the last one): spares the file
   // system an inode update.
   struct stat st;

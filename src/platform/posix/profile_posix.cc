@@ -26,12 +26,15 @@ enum class Load { kRead, kMissing, kFailed };
 
 // kMissing: no file, but its folder exists (it reads as empty and a write may
 // create it). kFailed: anything else that cannot be read (no folder, a folder
-// at the path, no permission, not a regular file).
-Load ReadWhole(const std::string& path, std::string* bytes, struct stat* st) {
+// at the path, no permission, not a regular file). A caller to whom both
+// mean the same (`folder_matters` false) gets kMissing for any missing file,
+// without a look at the folder.
+Load ReadWhole(const std::string& path, std::string* bytes, struct stat* st, bool folder_matters = true) {
   bytes->clear();
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errno != ENOENT) return Load::kFailed;
+    if (!folder_matters) return Load::kMissing;
     size_t slash = path.find_last_of('/');
     std::string folder = slash == std::string::npos ? std::string(".")
                          : slash == 0              ? std::string("/")
@@ -85,7 +88,10 @@ uint32_t ReadProfileString(const SRCHAR* section, const SRCHAR* key, const SRCHA
                            SRCHAR* buffer, uint32_t size, const SRCHAR* file) {
   std::string bytes;
   struct stat st;
-  if (ReadWhole(posix::OsPath(text::FromPtr(file)), &bytes, &st) == Load::kFailed) {
+  // With an empty default, a missing file reads the same whether or not its
+  // folder exists (the library reads two such files at every save).
+  const bool empty_default = default_value == nullptr || default_value[0] == 0;
+  if (ReadWhole(posix::OsPath(text::FromPtr(file)), &bytes, &st, !empty_default) == Load::kFailed) {
     // An unreadable file gives the default as it stands (no quote removal).
     if (buffer == nullptr || size == 0) return 0;
     SrStringView def(u"", 0);

@@ -13,11 +13,13 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -126,6 +128,19 @@ std::string StoredData(uint32_t type, const void* data, uint32_t size) {
 
 class Statement;
 
+// Counts the forks this process came from: a connection opened in the parent
+// must not be used in the child. Kept by a fork handler, so that the check
+// at every call costs no system call (asking for the process id does).
+std::atomic<unsigned> g_fork_generation{0};
+
+void OnForkInChild() { g_fork_generation.fetch_add(1, std::memory_order_relaxed); }
+
+unsigned ForkGeneration() {
+  static const bool registered = pthread_atfork(nullptr, nullptr, &OnForkInChild) == 0;
+  if (!registered) return static_cast<unsigned>(getpid());  // the slow way
+  return g_fork_generation.load(std::memory_order_relaxed);
+}
+
 // A type of this file only, so that the container instantiated over it stays
 // out of the library's export table.
 struct UserRoot {
@@ -187,7 +202,7 @@ class Connection {
   std::string path_;
   dev_t dev_ = 0;
   ino_t ino_ = 0;
-  pid_t pid_ = 0;
+  unsigned fork_generation_ = 0;  // g_fork_generation when opened
   std::map<const char*, sqlite3_stmt*> statements_;
   std::vector<UserRoot> user_roots_;
   int64_t machine_root_ = 0;
@@ -283,7 +298,7 @@ bool PrepareFile(const std::string& path) {
 
 bool Connection::Open(const std::string& path, long* error) {
   path_ = path;
-  pid_ = getpid();
+  fork_generation_ = ForkGeneration();
   std::string dir = path.substr(0, path.find_last_of('/'));
   if (!posix::MakeSharedDirs(dir)) {
     LogFailure("creating the hive folder", dir, errno, std::strerror(errno));
@@ -371,7 +386,7 @@ Connection* Connection::Get(const std::string& path, long* error) {
   Connection* c = tls_connection.get();
   if (c != nullptr) {
     struct stat st;
-    if (c->pid_ != getpid()) {
+    if (c->fork_generation_ != ForkGeneration()) {
       // Inherited through fork: SQLite connections must not cross it. Leak it.
       (void)tls_connection.release();
     } else if (c->path_ == path && lstat(path.c_str(), &st) == 0 && st.st_dev == c->dev_ &&
