@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/initialize.h"
 #include "pcf/component.h"
 #include "pcf/pcf_file_impl.h"
 #include "report/report_manager.h"
@@ -273,21 +274,7 @@ void PrintRatio(Figures& f, const char* label, const std::string& ours, const st
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The machines this runs on change speed from one second to the next: unless
-  // told otherwise, every benchmark runs 5 times, the runs of all of them
-  // shuffled together, and the ratios use the medians.
-  std::vector<char*> args(argv, argv + argc);
-  std::string repetitions = "--benchmark_repetitions=5";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  bool told = false;
-  for (int i = 1; i < argc; ++i) told = told || std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0;
-  if (!told) {
-    args.push_back(repetitions.data());
-    args.push_back(interleave.data());
-  }
-  int count = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&count, args.data());
+  bench::InitializeWithRepetitions(argc, argv);
   StartReport();
   g_naive = new NaiveWorker;
   spdlog::init_thread_pool(8192, 1);

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/initialize.h"
 #include "pcf/filebase.h"
 #include "pcf/pcf_body.h"
 #include "pcf/pcf_file_impl.h"
@@ -230,21 +231,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // The machines this runs on change speed from one second to the next: unless
-  // told otherwise, every benchmark runs 5 times, the runs of all of them
-  // shuffled together, and the ratios use the medians.
-  std::vector<char*> args(argv, argv + argc);
-  std::string repetitions = "--benchmark_repetitions=5";
-  std::string interleave = "--benchmark_enable_random_interleaving=true";
-  bool told = false;
-  for (int i = 1; i < argc; ++i) told = told || std::string(argv[i]).rfind("--benchmark_repetitions", 0) == 0;
-  if (!told) {
-    args.push_back(repetitions.data());
-    args.push_back(interleave.data());
-  }
-  int count = static_cast<int>(args.size());
-  args.push_back(nullptr);
-  benchmark::Initialize(&count, args.data());
+  bench::InitializeWithRepetitions(argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
