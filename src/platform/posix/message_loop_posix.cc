@@ -34,9 +34,11 @@ constexpr int64_t kNoTimer = std::numeric_limits<int64_t>::max();
 constexpr uint32_t kMinTimerPeriodMs = 10;
 // Rounds of polling an empty queue before sleeping: a worker that keeps pace
 // with its posters would otherwise sleep and be woken (two system calls) for
-// almost every item.
-constexpr int kSpinRounds = 20;
-constexpr int kYieldRounds = 2;
+// almost every item. Few of them: while the worker spins on a core that a
+// poster needs, the poster waits, and a sleeping worker is woken once per
+// batch of posts, not per post.
+constexpr int kSpinRounds = 4;
+constexpr int kYieldRounds = 1;
 // Pauses between two looks at an empty queue: each look pulls the line the
 // next poster is about to write, so a worker that looks without pause makes
 // every post pay for a cache miss.
