@@ -17,6 +17,15 @@ void CopyOut(const SrString& dir, SRCHAR* path) {
   path[n] = 0;
 }
 
+// The folder exists afterwards (made with its parents when missing). Looks
+// before it creates: consent is read at every save, and the folder is there
+// nearly always.
+bool EnsureFolder(const SRCHAR* path) {
+  if (platform::IsDirectory(path)) return true;
+  platform::CreateFolderTree(path);
+  return platform::IsDirectory(path);
+}
+
 }  // namespace
 
 int GetCommonDocumentsDir(SRCHAR* path) {
@@ -27,10 +36,7 @@ int GetCommonDocumentsDir(SRCHAR* path) {
   if (!ini.empty() && platform::AppendPath(&ini, SRT("dir.ini"))) {
     platform::ReadProfileString(SRT("dir"), SRT("COMMON_DOCUMENTS"), SRT(""), path,
                                 platform::kMaxPath, ini.c_str());
-    if (path[0] != 0) {
-      platform::CreateFolderTree(path);
-      if (platform::IsDirectory(path)) return 1;
-    }
+    if (path[0] != 0 && EnsureFolder(path)) return 1;
   }
   SrString dir;
   if (!platform::ShellFolderPath(platform::kCsidlCommonDocuments, false, &dir) ||
@@ -38,9 +44,8 @@ int GetCommonDocumentsDir(SRCHAR* path) {
     path[0] = 0;
     return 0;
   }
-  platform::CreateFolderTree(dir);
   CopyOut(dir, path);
-  return path[0] != 0 && platform::IsDirectory(path) ? 1 : 0;
+  return path[0] != 0 && EnsureFolder(path) ? 1 : 0;
 }
 
 SrString GetConfigIniPath() {
