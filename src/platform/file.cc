@@ -43,6 +43,11 @@ File& File::operator=(File&& other) noexcept {
 
 File::~File() { Close(); }
 
+bool File::Write(const void* data, uint32_t size, uint32_t* written) {
+  const ByteRun run{data, size};
+  return WriteRuns(&run, 1, 0, written);
+}
+
 bool File::WriteRuns(const ByteRun* runs, size_t count, uint64_t skip, uint32_t* written) {
   if (written != nullptr) *written = 0;
   if (!IsOpen()) return false;

@@ -102,32 +102,6 @@ bool File::CreateExclusive(SrStringView path, uint32_t* error) {
   return false;
 }
 
-bool File::Write(const void* data, uint32_t size, uint32_t* written) {
-  if (written != nullptr) *written = 0;
-  if (!IsOpen()) return false;
-  uint32_t allowed = size;
-  if (!internal::FileFaultAllows(FileOp::kWrite, path_, &allowed)) {
-    internal::SetDiskFullError();
-    return false;
-  }
-  if (allowed > size) allowed = size;
-  const char* p = static_cast<const char*>(data);
-  uint32_t done = 0;
-  while (done < allowed) {
-    ssize_t n = pwrite(static_cast<int>(handle_), p + done, allowed - done, static_cast<off_t>(position_));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (written != nullptr) *written = done;
-      return false;
-    }
-    if (n == 0) break;
-    done += static_cast<uint32_t>(n);
-    position_ += static_cast<uint64_t>(n);
-  }
-  if (written != nullptr) *written = done;
-  return true;
-}
-
 bool File::WriteSome(const ByteRun* runs, int count, uint32_t* written) {
   *written = 0;
   struct iovec iov[kRunsPerCall];

@@ -42,24 +42,9 @@ bool File::CreateExclusive(SrStringView path, uint32_t* error) {
   return true;
 }
 
-bool File::Write(const void* data, uint32_t size, uint32_t* written) {
-  if (written != nullptr) *written = 0;
-  if (!IsOpen()) return false;
-  uint32_t allowed = size;
-  if (!internal::FileFaultAllows(FileOp::kWrite, path_, &allowed)) {
-    internal::SetDiskFullError();
-    return false;
-  }
-  if (allowed > size) allowed = size;
-  DWORD n = 0;
-  BOOL ok = WriteFile(H(handle_), data, allowed, &n, nullptr);
-  if (written != nullptr) *written = n;
-  return ok != FALSE;
-}
-
 // WriteFileGather takes only page-sized pieces of a file opened without
-// buffering: small runs are gathered into one buffer instead, large ones are
-// written as they stand.
+// buffering: small runs are gathered into one buffer instead, large ones (and
+// a lone run) are written as they stand.
 bool File::WriteSome(const ByteRun* runs, int count, uint32_t* written) {
   *written = 0;
   constexpr size_t kGather = 64 * 1024;
@@ -78,7 +63,7 @@ bool File::WriteSome(const ByteRun* runs, int count, uint32_t* written) {
     return ok;
   };
   for (int k = 0; k < count; ++k) {
-    if (runs[k].size >= kGather) {
+    if (runs[k].size >= kGather || count == 1) {
       if (!flush() || !put(runs[k].data, runs[k].size)) return !failed;
       continue;
     }
