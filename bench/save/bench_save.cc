@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common/initialize.h"
+#include "common/rate_reporter.h"
 #include "pcf/filebase.h"
 #include "pcf/pcf_body.h"
 #include "pcf/pcf_file_impl.h"
@@ -173,43 +174,23 @@ BENCHMARK(BM_PlainWriteFloor)->Arg(kBodySizes[0])->Arg(kBodySizes[1])->Unit(benc
 // The floor runs with the wall clock, the timer save with the time measured
 // on the worker.
 
-// Keeps the throughput of each run to print the ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
+// Prints the ratios at the end.
+class RatioReporter : public bench::RateReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // The median when repetitions were asked for, else the single run.
-    for (const Run& run : runs) {
-      auto it = run.counters.find("bytes_per_second");
-      if (it == run.counters.end()) continue;
-      auto bytes = run.counters.find("bytes");
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (median || (run.run_type == Run::RT_Iteration && !has_median_)) {
-        rates_[run.run_name.function_name + "/" + run.run_name.args] = it->second.value;
-        if (bytes != run.counters.end()) bytes_[run.run_name.args] = bytes->second.value;
-      }
-      has_median_ = has_median_ || median;
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
     std::printf("\n");
     for (uint32_t size : kBodySizes) {
       const std::string arg = std::to_string(size);
-      const double save = rates_["BM_TimerSave/" + arg];
-      const double floor = rates_["BM_PlainWriteFloor/" + arg];
+      const double save = Rate("BM_TimerSave/" + arg);
+      const double floor = Rate("BM_PlainWriteFloor/" + arg);
       if (save > 0 && floor > 0) {
         std::printf("body of %u bytes (file of %.0f bytes): save %.0f MB/s, plain write %.0f MB/s, "
                     "write/save %.2fx (target <= 2)\n",
-                    size, bytes_[arg], save / 1e6, floor / 1e6, floor / save);
+                    size, Counter("BM_TimerSave/" + arg, "bytes"), save / 1e6, floor / 1e6, floor / save);
       }
     }
   }
-
- private:
-  std::map<std::string, double> rates_;
-  std::map<std::string, double> bytes_;
-  bool has_median_ = false;
 };
 
 }  // namespace

@@ -5,10 +5,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "common/initialize.h"
+#include "common/rate_reporter.h"
 #include "pcf/pcf_body.h"
 
 namespace {
@@ -74,41 +75,24 @@ void BM_MemcpySameSize(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpySameSize)->Unit(benchmark::kMillisecond);
 
-// Keeps the throughput of each run to print the ratio at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
+// Prints the ratio at the end.
+class RatioReporter : public bench::RateReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    // The median when repetitions were asked for, else the single run.
-    for (const Run& run : runs) {
-      auto it = run.counters.find("bytes_per_second");
-      if (it == run.counters.end()) continue;
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (median || (run.run_type == Run::RT_Iteration && !has_median_)) {
-        rates_[run.run_name.function_name] = it->second.value;
-      }
-      has_median_ = has_median_ || median;
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    double serialize = rates_["BM_SerializeBody"];
-    double copy = rates_["BM_MemcpySameSize"];
+    double serialize = Rate("BM_SerializeBody");
+    double copy = Rate("BM_MemcpySameSize");
     if (serialize > 0 && copy > 0) {
       std::printf("\nbody of %u bytes: serialize %.0f MB/s, memcpy %.0f MB/s, memcpy/serialize %.2fx (target <= 4)\n",
                   Shared().size, serialize / 1e6, copy / 1e6, copy / serialize);
     }
   }
-
- private:
-  std::map<std::string, double> rates_;
-  bool has_median_ = false;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  bench::InitializeWithRepetitions(argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
