@@ -23,6 +23,10 @@ bool IsAcceptedReport(int report) { return report == 0 || report == 2 || report 
 
 const CReportManager::ReportTable kEmptyTable;
 
+// Periods of the upload timer (tests shorten them).
+std::atomic<unsigned int> g_first_check_ms{CReportManager::kFirstUploadCheckMs};
+std::atomic<unsigned int> g_later_check_ms{CReportManager::kUploadCheckMs};
+
 }  // namespace
 
 CReportManager* GetInstance() {
@@ -53,6 +57,11 @@ void CReportManager::SetFileFactoryForTest(FileFactory factory) {
   g_factory.store(factory != nullptr ? factory : &MakeReportFile);
 }
 
+void CReportManager::SetUploadCheckPeriodsForTest(unsigned int first_ms, unsigned int later_ms) {
+  g_first_check_ms.store(first_ms != 0 ? first_ms : kFirstUploadCheckMs);
+  g_later_check_ms.store(later_ms != 0 ? later_ms : kUploadCheckMs);
+}
+
 CReportManager::CReportManager() : table_(&kEmptyTable), task_(this) {}
 
 CReportManager::~CReportManager() {
@@ -67,7 +76,7 @@ int CReportManager::StartReport(int report, CPCFParam* param) {
   if (!started_) {
     if (task_.StartThread(0)) {
       task_.SetTimerCallback(&CReportManager::OnUploadTimer);
-      task_.StartTimer(kUploadTimerId, kFirstUploadCheckMs);
+      task_.StartTimer(kUploadTimerId, g_first_check_ms.load());
     }
     started_ = 1;  // also after a failed start: it is not tried again
   }
@@ -121,28 +130,10 @@ int CReportManager::ReportSS(const SRCHAR* key, const SRCHAR* text, int report) 
   return 0;
 }
 
-int CReportManager::UploadAllNow(int async, int retry) {
-  const ReportTable* table = table_.load(std::memory_order_acquire);
-  for (const auto& [report, file] : *table) file->Save(1);
-  TryUpload(async, retry);
-  return 1;
-}
-
-// Listing the file in the registry's upload list comes with upload dispatch.
-int CReportManager::AddUploadFile(const SRCHAR* path, const SRCHAR* url) {
-  if (path == nullptr || url == nullptr) return 0;
-  TryUpload(0, 0);
-  return 0;
-}
-
-// Deciding whether the upload process is due, and starting it, come with
-// upload dispatch.
-void CReportManager::TryUpload(int /*async*/, int /*retry*/) {}
-
 int CReportManager::OnUploadTimer(unsigned int /*id*/, int /*reserved*/) {
   task_.StopTimer(kUploadTimerId);
   TryUpload(0, 0);
-  task_.StartTimer(kUploadTimerId, kUploadCheckMs);
+  task_.StartTimer(kUploadTimerId, g_later_check_ms.load());
   return 1;
 }
 

@@ -49,15 +49,37 @@ class CReportManager {
   int ReportSW(const SRCHAR* key, int value, int report);               // 0
   int ReportSS(const SRCHAR* key, const SRCHAR* text, int report);      // 0
 
+  // Upload hand-over (upload_dispatch.cc). None of these holds a lock or
+  // waits for the upload process; they may run on any thread.
+  //
   // Seals every report file (ascending report number, each on its own
-  // worker), then TryUpload. Both arguments have no effect. Returns 1.
+  // worker, without the manager lock), then TryUpload. Both arguments have no
+  // effect. Returns 1.
   int UploadAllNow(int async, int retry);
-  // Lists a file for upload. Returns 0.
+  // Lists `path` for upload to `url` (a REG_SZ value of HKLM ...\SRP\Processing
+  // named by the path) and then TryUpload. Returns 0, also for a null argument
+  // or a failed write (after which nothing further happens).
   int AddUploadFile(const SRCHAR* path, const SRCHAR* url);
-  // Starts the upload process when something waits for it.
+  // Starts the upload process when files wait in the Processing key or the
+  // periodic query is due. The arguments are not used.
   void TryUpload(int async, int retry);
-  // Timer callback of timer 5115, on the manager's worker. Returns 1.
+  // Timer callback of timer 5115, on the manager's worker: stops the timer,
+  // TryUpload, starts it again with 60000 ms. Returns 1; the id is not looked at.
   int OnUploadTimer(unsigned int id, int reserved);
+  // Number of values of the Processing key; 0 when it cannot be opened.
+  static uint32_t GetProcessingCount();
+  // True when HKLM ...\SRP "query_lt" (REG_QWORD, seconds since 1970) is 8
+  // hours old or older, or cannot be read as a REG_QWORD of at most 8 bytes;
+  // false when it is younger or in the future.
+  static bool IsQueryDue();
+  // Starts "LumoraHelper.exe" from the host executable's folder with
+  // "-startliveupdate", hidden, unless (tested in this order) the updater or a
+  // file transfer runs, the host runs as a system service, or the quiet
+  // period after the product's service started has not passed. Silent.
+  static void LaunchUploadProcess();
+  // Whether the named mutex of the updater / of the file transfer exists.
+  static bool IsUpdateRunning();
+  static bool IsTransferRunning();
 
   // Under the manager lock: stops timer 5115 and the worker, then deletes the
   // report files in ascending report number (each seals itself on its worker).
@@ -69,6 +91,9 @@ class CReportManager {
   size_t ReportCount() const { return table_.load(std::memory_order_acquire)->size(); }
   // Test hook: how report files are built (null restores the real one).
   static void SetFileFactoryForTest(FileFactory factory);
+  // Test hook: the first and the later periods of the upload timer, for
+  // managers started from now on (0 restores the product's).
+  static void SetUploadCheckPeriodsForTest(unsigned int first_ms, unsigned int later_ms);
 
  private:
   int started_ = 0;  // guarded by the manager lock
