@@ -2,13 +2,14 @@
 # Checks the export table of the shipping library.
 #   check-exports.sh linux  libstatrelay.so
 #   check-exports.sh win    statrelay.dll  OBJDUMP
-# Linux: the thirteen functions by their plain names, the ParamBase/CPCFParam
-# classes, and nothing else of ours. Windows: the thirteen undecorated names
-# are in the export table, and the DLL imports nothing but system DLLs and log.dll.
+# Linux: the C functions (the thirteen, SR_CreateParam and SR_DestroyParam) by
+# their plain names, the ParamBase/CPCFParam classes, and nothing else of ours.
+# Windows: the same functions' undecorated names are in the export table, and
+# the DLL imports nothing but system DLLs and log.dll.
 set -euo pipefail
 kind=$1
 lib=$2
-expected="ReportNow SR_ReportValueEx SR_SS SR_SW SR_W SR_WS SR_WW Start Stop UploadAllNowAsync UploadAllNowSync UploadAllNowSyncRetry UploadFile"
+expected="ReportNow SR_CreateParam SR_DestroyParam SR_ReportValueEx SR_SS SR_SW SR_W SR_WS SR_WW Start Stop UploadAllNowAsync UploadAllNowSync UploadAllNowSyncRetry UploadFile"
 fail=0
 if [ "$kind" = linux ]; then
   syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TDBVWRu]$/ {print $3}')

@@ -7,13 +7,26 @@
 #ifndef STATRELAY_STATRELAY_H_
 #define STATRELAY_STATRELAY_H_
 
+// The header compiles as C (C11 and later) and as C++. The parameter block
+// classes are declared only for C++ compilers that share the library's class
+// layout (GCC and Clang, MinGW included); everywhere else CPCFParam is an
+// incomplete type, made and released with SR_CreateParam and SR_DestroyParam.
+#if defined(__cplusplus) && !defined(_MSC_VER)
+#define SR_PARAM_CLASSES 1
+#endif
+
 #include <stdint.h>
 
 // One UTF-16 code unit: the text type of every text that crosses the boundary.
+// Every text is NUL-terminated.
 #if defined(_WIN32)
+#include <stddef.h>
 typedef wchar_t SRCHAR;
 #define SR_CALL __cdecl
 #else
+#if !defined(__cplusplus)
+#include <uchar.h>
+#endif
 typedef char16_t SRCHAR;
 #define SR_CALL
 #endif
@@ -27,6 +40,8 @@ typedef char16_t SRCHAR;
 #else
 #define SR_EXPORT __attribute__((visibility("default")))
 #endif
+
+#if defined(SR_PARAM_CLASSES)
 
 // Parameter block base: the address reports are to be sent to.
 // The block owns copies of its texts; a text is never null (absent = empty).
@@ -63,7 +78,13 @@ class SR_EXPORT CPCFParam : public ParamBase {
   SRCHAR* channel_;  // owned, NUL-terminated
 };
 
+#else
+typedef struct CPCFParam CPCFParam;
+#endif  // SR_PARAM_CLASSES
+
+#if defined(__cplusplus)
 extern "C" {
+#endif
 
 // Starts report `report`; param is required the first time 0, 2 or 4 is started.
 SR_EXPORT int SR_CALL Start(int report, CPCFParam* param);                 // 1
@@ -81,6 +102,26 @@ SR_EXPORT int SR_CALL UploadAllNowSyncRetry(int retry);                    // 1
 SR_EXPORT int SR_CALL UploadAllNowAsync(void);                             // 1
 SR_EXPORT int SR_CALL UploadFile(const SRCHAR* path, const SRCHAR* url);   // 0
 
+// Makes a parameter block inside the library, for hosts that cannot construct
+// CPCFParam themselves (C, other compilers, other languages).
+//   version, channel, report_url: NUL-terminated texts, or null. Each is copied
+//     as given (unpaired surrogates included) before the call returns; a null
+//     or empty one is filled from the product installation, exactly as the
+//     CPCFParam constructor fills it.
+//   Result: the block, owned by the caller until it is given to
+//     SR_DestroyParam; null only when memory is exhausted.
+// Start copies what it keeps of a block, so the block may be destroyed as soon
+// as Start returns. Any thread may call it.
+SR_EXPORT CPCFParam* SR_CALL SR_CreateParam(const SRCHAR* version, const SRCHAR* channel,
+                                            const SRCHAR* report_url);
+// Releases a block made by SR_CreateParam; null is ignored. Destroying the same
+// block twice, or a block the library did not make, is the caller's fault with
+// undefined results, as with free(). Any thread may call it, but not while
+// another call uses the same block.
+SR_EXPORT void SR_CALL SR_DestroyParam(CPCFParam* param);
+
+#if defined(__cplusplus)
 }  // extern "C"
+#endif
 
 #endif  // STATRELAY_STATRELAY_H_

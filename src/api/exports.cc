@@ -1,5 +1,7 @@
-// The thirteen exports. Each is a thin forwarder with a fixed result; none
-// waits for a value to reach the disk.
+// The exports. Each is a thin forwarder with a fixed result; none waits for a
+// value to reach the disk.
+#include <new>
+
 #include "report/log_sink.h"
 #include "report/report_manager.h"
 #include "statrelay/statrelay.h"
@@ -80,5 +82,18 @@ SR_EXPORT int SR_CALL UploadFile(const SRCHAR* path, const SRCHAR* url) {
   GetInstance()->AddUploadFile(path, url);
   return 0;
 }
+
+// The block is made and freed here, so that hosts need neither our class
+// layout nor our allocator.
+SR_EXPORT CPCFParam* SR_CALL SR_CreateParam(const SRCHAR* version, const SRCHAR* channel,
+                                            const SRCHAR* report_url) {
+  try {
+    return new CPCFParam(version, channel, report_url);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+SR_EXPORT void SR_CALL SR_DestroyParam(CPCFParam* param) { delete param; }
 
 }  // extern "C"
