@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs a native build into a scratch prefix and builds two small hosts
-# against it: one with find_package(StatRelay), one with pkg-config.
+# Installs a native build into a scratch prefix and builds small hosts against
+# it: a C++ one and the C example (examples/c-host), each with
+# find_package(StatRelay) and with pkg-config.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/native}
@@ -15,4 +16,12 @@ c++ -std=c++20 tests/consumer/consumer.cc -o "$stage/pc-consumer" \
   $(PKG_CONFIG_PATH="$stage/prefix/lib/pkgconfig" pkg-config --cflags --libs statrelay) \
   -Wl,-rpath,"$stage/prefix/lib"
 "$stage/pc-consumer"
-echo "install check: find_package and pkg-config hosts build and run"
+# The C host writes into a scratch system root (without consent: no files).
+cmake -S examples/c-host -B "$stage/c-host" -G Ninja -DCMAKE_PREFIX_PATH="$stage/prefix" >/dev/null
+cmake --build "$stage/c-host" >/dev/null
+STATRELAY_ROOT="$stage/root" "$stage/c-host/c-host" >/dev/null
+cc -std=c11 -Wall -Wextra -Werror examples/c-host/c_host.c -o "$stage/pc-c-host" \
+  $(PKG_CONFIG_PATH="$stage/prefix/lib/pkgconfig" pkg-config --cflags --libs statrelay) -pthread \
+  -Wl,-rpath,"$stage/prefix/lib"
+STATRELAY_ROOT="$stage/root" "$stage/pc-c-host" >/dev/null
+echo "install check: find_package and pkg-config hosts (C++ and C) build and run"
