@@ -38,7 +38,13 @@ class Component {
   int modified_ = 0;
 };
 
-class Headerbase : public Component {};
+class Headerbase : public Component {
+ public:
+  // The payload length the next Serialize records, so that a file cut off
+  // during a save still tells how much payload its save meant to write.
+  // Headerbase: ignored.
+  virtual void SetPayloadLength(uint32_t /*length*/) {}
+};
 
 // Recording operations of a body; the base records nothing and returns 0.
 class Bodybase : public Component {

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <set>
+#include <utility>
 
 #include "env/comm_func.h"
 #include "pcf/registry_string.h"
@@ -82,6 +84,26 @@ void AppendNumber(SrString* out, unsigned int n, int width) {
   while (count > 0) *out += static_cast<SRCHAR>(digits[--count]);
 }
 
+// Failures of a report file that are logged, each once per process for each
+// system error: a disk that stays full must not flood the log.
+enum class FileFailure { kCreate, kWrite };
+
+// Never destroyed: a save may run until the process exits.
+std::mutex* const g_logged_mutex = new std::mutex;
+auto* const g_logged = new std::set<std::pair<FileFailure, uint32_t>>;  // guarded by g_logged_mutex
+
+void LogFileFailureOnce(FileFailure what, uint32_t error) {
+  {
+    std::lock_guard<std::mutex> hold(*g_logged_mutex);
+    if (!g_logged->insert({what, error}).second) return;
+  }
+  if (what == FileFailure::kCreate) {
+    SR_LOG(8, "Filebase::SaveInternal", "Create Report File Failed, error = %d", static_cast<int>(error));
+  } else {
+    SR_LOG(8, "Filebase::SaveInternal", "Write Report File Failed, error = %d", static_cast<int>(error));
+  }
+}
+
 uintptr_t AsArg(int32_t number) { return static_cast<uintptr_t>(static_cast<uint32_t>(number)); }
 int32_t AsNumber(uintptr_t arg) { return static_cast<int32_t>(static_cast<uint32_t>(arg)); }
 
@@ -126,6 +148,11 @@ void Filebase::SetSaveTimerPeriodForTest(unsigned int period_ms) {
   g_save_period_ms.store(period_ms, std::memory_order_relaxed);
 }
 
+void Filebase::ResetLoggedFailuresForTest() {
+  std::lock_guard<std::mutex> hold(*g_logged_mutex);
+  g_logged->clear();
+}
+
 int Filebase::IsReportEnabled() { return 0; }
 
 int Filebase::SetParam(ParamBase* param) {
@@ -148,21 +175,26 @@ int Filebase::Reset() {
   // The caller has closed the file already.
   path_.clear();
   listed_ = false;
-  temp_written_ = false;
   return 1;
 }
 
 SrString Filebase::GetReportUrl() { return report_url_; }
 void Filebase::SetReportUrl(const SrString& url) { report_url_ = url; }
 int Filebase::Init() { return 1; }
-SrString Filebase::MakeFilePath() {
+SrString Filebase::ReportFolder() {
   SRCHAR buffer[platform::kMaxPath] = {};
   if (!COMM_FUNC::GetAppDataDir(buffer, false)) return SrString();
   // The report folder sits beside the product's folder: C:\ProgramData\Lumora
   // gives C:\ProgramData\RpData.
   SrString dir(buffer);
   platform::RemoveFileSpec(&dir);
-  platform::AppendPath(&dir, SRT("RpData"));
+  platform::AppendPath(&dir, kReportFolderName);
+  return dir;
+}
+
+SrString Filebase::MakeFilePath() {
+  SrString dir = ReportFolder();
+  if (dir.empty()) return dir;
   platform::CreateFolderTree(dir);
 
   const platform::LocalTime now = platform::CurrentLocalTime();
@@ -279,11 +311,23 @@ int Filebase::SaveInternal(int seal) {
     if (!file_.IsOpen()) {
       path_ = MakeFilePath();
       listed_ = false;
-      temp_written_ = false;
-      if (path_.empty() || !file_.CreateExclusive(path_)) {
+      uint32_t error = 0;
+      if (path_.empty() || !file_.CreateExclusive(path_, &error)) {
+        if (!path_.empty()) LogFileFailureOnce(FileFailure::kCreate, error);
         path_.clear();
         return 0;  // the values stay; the next save tries a new path
       }
+    }
+    // The header carries the payload length of this save from the start: a
+    // save cut off before its end still tells how far the payload goes.
+    uint64_t payload = 0;
+    for (Component* part : {static_cast<Component*>(body_), trailer_}) {
+      uint32_t length = 0;
+      if (part != nullptr) part->Serialize(nullptr, &length);
+      payload += length;
+    }
+    if (header_ != nullptr) {
+      header_->SetPayloadLength(payload > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(payload));
     }
     uint32_t written = 0;
     PrepareWrite(&file_);
@@ -298,6 +342,7 @@ int Filebase::SaveInternal(int seal) {
     for (Component* part : parts) {
       if (part != nullptr && part->IsModified() == 1) complete = false;
     }
+    if (!complete) LogFileFailureOnce(FileFailure::kWrite, file_.LastError());
     if (complete && (written >= kSealBytes || seal)) {
       // A file sealed at its first save has no Temp value yet: list it first,
       // so that a failed rename still leaves it to a later recovery.
@@ -332,14 +377,10 @@ bool Filebase::RenameToDat(const SrString& path, SrString* dat) {
 int Filebase::MarkFile(const SrString& path, FileStage stage) {
   SrString url = GetReportUrl();
   if (stage == Pending) {
-    // Nothing else changes the open file's Temp value while the file is open
-    // (and locked) here: once written, it is written again only for a new URL.
-    const bool ours = path == path_;
-    if (ours && temp_written_ && url == temp_url_) return 1;
-    if (platform::FileExists(path) &&
-        SetRegistryString(platform::RegRoot::kLocalMachine, kTempKey, path, url.c_str()) && ours) {
-      temp_written_ = true;
-      temp_url_ = url;
+    // Written at every save: this puts back a value that was lost or removed
+    // from outside while the file is open.
+    if (platform::FileExists(path)) {
+      SetRegistryString(platform::RegRoot::kLocalMachine, kTempKey, path, url.c_str());
     }
     return 1;
   }
@@ -357,8 +398,15 @@ int Filebase::MarkFile(const SrString& path, FileStage stage) {
       text.resize(text::Length(text.c_str()));
       if (!text.empty()) url = text;
     }
-    platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path);
-    SetRegistryString(platform::RegRoot::kLocalMachine, kProcessingKey, dat, url.c_str());
+    // Listed under Processing before the Temp value goes: the sealed file is
+    // never left without a list naming it. When the Processing value cannot
+    // be written, the file goes back to its ".tmp" name and keeps its Temp
+    // value, and a later recovery seals it.
+    if (SetRegistryString(platform::RegRoot::kLocalMachine, kProcessingKey, dat, url.c_str())) {
+      platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path);
+    } else if (!platform::RenameFile(dat, path)) {
+      SR_LOG(8, "Filebase::MarkFile", "Sealed File Left Unlisted: %s", dat.c_str());
+    }
   } else if (!exists) {
     platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path);
   }

@@ -48,8 +48,12 @@ class Filebase {
   virtual void SetReportUrl(const SrString& url);
   // Nothing to do; returns 1.
   virtual int Init();
-  // The path for a new report file.
+  // The path for a new report file, in ReportFolder (created when missing).
   virtual SrString MakeFilePath();
+  // The folder of this process's report files ("RpData" beside the
+  // product's application-data folder); empty when it cannot be had.
+  static SrString ReportFolder();
+  static constexpr SRCHAR kReportFolderName[] = SRT("RpData");
   // Finishes the file before it is closed or left open (payload length).
   virtual int HandleBeforeSave(platform::File* file) = 0;
   // Positions the file for a full rewrite. Filebase: 1.
@@ -82,9 +86,11 @@ class Filebase {
   int SaveInternal(int seal);
 
   // Keeps the registry records in step with the file at `path`: Pending lists
-  // it under Temp with the report URL; Completed renames it to ".dat" and moves
-  // its record (with the Temp value's URL when it has one) to Processing, or,
-  // when the file is gone, removes its Temp value. Returns 1.
+  // it under Temp with the report URL; Completed renames it to ".dat", lists
+  // it under Processing (with the Temp value's URL when it has one) and only
+  // then removes its Temp value, or, when the file is gone, removes its Temp
+  // value. A Processing value that cannot be written renames the file back to
+  // ".tmp", still listed under Temp. Returns 1.
   int MarkFile(const SrString& path, FileStage stage);
   // Renames `path` to the same name with the extension ".dat" (in *dat).
   static bool RenameToDat(const SrString& path, SrString* dat);
@@ -101,6 +107,8 @@ class Filebase {
   // (0 restores 60000 ms). A host started by a test may get one through the
   // environment variable STATRELAY_TEST_SAVE_PERIOD_MS instead.
   static void SetSaveTimerPeriodForTest(unsigned int period_ms);
+  // Test hook: failures logged once per process may be logged again.
+  static void ResetLoggedFailuresForTest();
 
  protected:
   // Lets the worker apply every task posted so far, seals the report
@@ -125,10 +133,6 @@ class Filebase {
   SrString report_url_;
   // Whether the open file has been listed under Temp yet.
   bool listed_ = false;
-  // Whether this object has written the open file's Temp value, and with
-  // which URL: while both hold, a save does not write it again.
-  bool temp_written_ = false;
-  SrString temp_url_;
 
  private:
   // Task functions, on the worker; they free the text copies they receive.

@@ -18,17 +18,25 @@ std::atomic_flag g_recovered = ATOMIC_FLAG_INIT;
 constexpr uint32_t kRecoveryNameRoom = 1000;
 constexpr uint32_t kRecoveryDataRoom = 2000;
 
-// Whether a path listed under Temp names a report file ("rpFile-....tmp").
-// The Temp key is writable by every user: recovery must not become a way to
-// rename or delete any other file of the computer.
-bool IsReportFileName(const SrString& path) {
-  const SrString name = platform::FindFileName(path);
+// Whether a path names a report file ("rpFile-....tmp") in a report folder
+// (one named "RpData": hosts whose "dir.ini" moves the application-data
+// folder share the Temp list). The Temp key is writable by every user:
+// recovery must not become a way to rename or delete any other file of the
+// computer.
+bool IsReportFileName(SrStringView name) {
   const SrStringView prefix = SRT("rpFile-");
   const SrStringView extension = SRT(".tmp");
   return name.size() > prefix.size() + extension.size() &&
-         text::EqualsIgnoreAsciiCase(SrStringView(name).substr(0, prefix.size()), prefix) &&
-         text::EqualsIgnoreAsciiCase(SrStringView(name).substr(name.size() - extension.size()),
-                                     extension);
+         text::EqualsIgnoreAsciiCase(name.substr(0, prefix.size()), prefix) &&
+         text::EqualsIgnoreAsciiCase(name.substr(name.size() - extension.size()), extension);
+}
+
+bool IsReportFilePath(const SrString& path) {
+  SrString folder = path;
+  if (!IsReportFileName(platform::FindFileName(path)) || !platform::RemoveFileSpec(&folder)) {
+    return false;
+  }
+  return text::EqualsIgnoreAsciiCase(platform::FindFileName(folder), Filebase::kReportFolderName);
 }
 
 }  // namespace
@@ -77,18 +85,45 @@ void CPCFFileImpl::RecoverPendingFiles() {
       uint32_t name_length = kRecoveryNameRoom;
       uint32_t type = 0;
       uint32_t size = kRecoveryDataRoom;
-      if (key.EnumValue(index, name.data(), &name_length, &type, data.data(), &size) !=
-          platform::kErrSuccess) {
-        break;
-      }
+      const long rc = key.EnumValue(index, name.data(), &name_length, &type, data.data(), &size);
+      // A value too big for the room (anyone may write one) is not ours:
+      // skipped, and the values after it are still taken up.
+      if (rc == platform::kErrMoreData) continue;
+      if (rc != platform::kErrSuccess) break;
       if (type == platform::kRegSz && name_length != 0) paths.emplace_back(name.data(), name_length);
     }
     key.Close();
   }
+  // Report files of this process's folder that no list names: a process that
+  // ended between creating a file and listing it left them. Files some live
+  // process holds open are skipped below like listed ones (rename and delete
+  // fail on them); sealed ".dat" files are never listed again.
+  std::vector<SrString> unlisted;
+  const SrString folder = ReportFolder();
+  std::vector<SrString> names;
+  if (!folder.empty() && platform::ListFolderFiles(folder, &names)) {
+    for (const SrString& file_name : names) {
+      if (!IsReportFileName(file_name)) continue;
+      SrString path = folder;
+      if (!platform::AppendPath(&path, file_name)) continue;
+      bool listed = false;
+      for (const SrString& p : paths) listed = listed || text::EqualsIgnoreAsciiCase(p, path);
+      if (!listed) unlisted.push_back(path);
+    }
+  }
   const bool enabled = IsReportEnabled() != 0;
   for (const SrString& path : paths) {
-    if (!IsReportFileName(path)) continue;  // not ours: left as it is
+    if (!IsReportFilePath(path)) continue;  // not ours: left as it is
     if (enabled) {
+      MarkFile(path, Completed);
+    } else {
+      platform::RemoveFile(path);
+    }
+  }
+  for (const SrString& path : unlisted) {
+    // A file cut off before its header was whole holds nothing to send.
+    uint64_t size = 0;
+    if (enabled && platform::FileSize(path, &size) && size >= kHeaderBytes) {
       MarkFile(path, Completed);
     } else {
       platform::RemoveFile(path);

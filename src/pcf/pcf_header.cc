@@ -64,6 +64,8 @@ int CPCFHeader::Serialize(uint8_t* buffer, uint32_t* length) {
   for (uint32_t i = 0; i < kIdentifierUnits; ++i) {
     Put16(buffer + 20 + 2 * i, static_cast<uint16_t>(identifier_[i]));
   }
+  Put16(buffer + kPayloadLengthOffset, static_cast<uint16_t>(payload_length_));
+  Put16(buffer + kPayloadLengthOffset + 2, static_cast<uint16_t>(payload_length_ >> 16));
   return 1;
 }
 

@@ -12,7 +12,8 @@ class CPCFHeader : public Headerbase {
  public:
   static constexpr uint32_t kSize = 280;
   static constexpr uint32_t kIdentifierUnits = 128;  // the field's 256 bytes
-  // Offset of the payload length, which the report file writes after the parts.
+  // Offset of the payload length: written with the header from the length
+  // given by SetPayloadLength, and again by the report file after the parts.
   static constexpr uint32_t kPayloadLengthOffset = 276;
 
   // Takes the machine identifier (SetIdentifier).
@@ -20,7 +21,8 @@ class CPCFHeader : public Headerbase {
   ~CPCFHeader() override = default;
 
   // *length := 280. With a buffer of at least 280 bytes: stamps the time and
-  // writes the fields; bytes 276 to 279 are left as they are. Returns 1 when
+  // writes the fields, with the payload length last given to
+  // SetPayloadLength (0 when none was) at bytes 276 to 279. Returns 1 when
   // written, else 0 (always 0 without a buffer).
   int Serialize(uint8_t* buffer, uint32_t* length) override;
   // The header never asks for a save of its own.
@@ -28,6 +30,7 @@ class CPCFHeader : public Headerbase {
   // CPCFParam: takes the version text and parses it (ParseVersion), returns 1.
   // Any other block: changes nothing, returns 0.
   int SetParam(ParamBase* param) override;
+  void SetPayloadLength(uint32_t length) override { payload_length_ = length; }
 
   // Parses the version text, or the HKLM "Software\Norvo_Srp_pos\SRP\TEST"
   // value "version" when that is a REG_SZ, into the four version fields.
@@ -60,6 +63,7 @@ class CPCFHeader : public Headerbase {
   uint16_t minute_ = 0;
   uint16_t second_ = 0;
   SRCHAR identifier_[kIdentifierUnits] = {};  // NUL-terminated, rest zero
+  uint32_t payload_length_ = 0;
 };
 
 #endif  // STATRELAY_PCF_PCF_HEADER_H_

@@ -24,7 +24,10 @@ bool FileFaultAllows(FileOp op, SrStringView path, uint32_t* size) {
 }  // namespace internal
 
 File::File(File&& other) noexcept
-    : handle_(other.handle_), path_(std::move(other.path_)), position_(other.position_) {
+    : handle_(other.handle_),
+      path_(std::move(other.path_)),
+      position_(other.position_),
+      last_error_(other.last_error_) {
   other.handle_ = kInvalid;
   other.position_ = 0;
 }
@@ -35,6 +38,7 @@ File& File::operator=(File&& other) noexcept {
     handle_ = other.handle_;
     path_ = std::move(other.path_);
     position_ = other.position_;
+    last_error_ = other.last_error_;
     other.handle_ = kInvalid;
     other.position_ = 0;
   }
@@ -73,6 +77,7 @@ bool File::WriteRuns(const ByteRun* runs, size_t count, uint64_t skip, uint32_t*
   uint32_t allowed = left > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(left);
   if (!internal::FileFaultAllows(FileOp::kWrite, path_, &allowed)) {
     internal::SetDiskFullError();
+    last_error_ = internal::SystemErrorCode();
     return false;
   }
   if (allowed > left) allowed = static_cast<uint32_t>(left);
@@ -94,6 +99,7 @@ bool File::WriteRuns(const ByteRun* runs, size_t count, uint64_t skip, uint32_t*
     const bool ok = WriteSome(batch, n, &wrote);
     done += wrote;
     if (!ok) {
+      last_error_ = internal::SystemErrorCode();
       if (written != nullptr) *written = done;
       return false;
     }

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -55,6 +56,9 @@ class File {
   bool Size(uint64_t* size) const;
   // Cuts the file at the current position.
   bool Truncate();
+  // The system's error code (Windows: GetLastError; Linux: errno) of the
+  // last write that failed on this object, 0 when none has.
+  uint32_t LastError() const { return last_error_; }
 
  private:
   // Writes up to kRunsPerCall runs in order; *written: bytes written before
@@ -68,10 +72,14 @@ class File {
   // Linux: the file position is kept here and every write says where it goes
   // (pwrite), which spares a system call per Seek. Windows: the system's.
   uint64_t position_ = 0;
+  uint32_t last_error_ = 0;
 };
 
 // True when something (a file or a folder) exists at path, as PathFileExistsW.
 bool FileExists(SrStringView path);
+// The size of the regular file at path (Linux: not through a link). False
+// when there is none.
+bool FileSize(SrStringView path, uint64_t* size);
 // Renames a file (not replacing an existing one). Linux: fails while another
 // process holds the file open for exclusive use.
 bool RenameFile(SrStringView from, SrStringView to);
@@ -89,6 +97,11 @@ bool CopyFileTo(SrStringView from, SrStringView to);
 // Linux: symbolic links inside are removed, never followed. False when
 // nothing was there or something stayed.
 bool RemoveFolderTree(SrStringView path);
+// The names of the regular files directly in folder `dir` (FindFirstFileW /
+// FindNextFileW), in no particular order; folders and links are left out and
+// never followed (Linux: nor is a link at `dir` itself). False when the
+// folder cannot be read.
+bool ListFolderFiles(SrStringView dir, std::vector<SrString>* names);
 // GetTempPathW + GetTempFileNameW(prefix, 0): creates a new empty file with a
 // unique name in the temporary folder and returns its path. Linux: in $TMPDIR
 // or /tmp, named from the first three units of prefix.
@@ -111,7 +124,7 @@ inline constexpr uint32_t kFileErrDiskFull = 112;
 // must not call back into the file service. Null removes it.
 enum class FileOp {
   kCreate, kWrite, kSeek, kFlush, kSize, kTruncate, kRename, kRemove,
-  kRead, kCopy, kRemoveTree, kCreateTemp,  // the one-call helpers above
+  kRead, kCopy, kRemoveTree, kCreateTemp, kList,  // the one-call helpers above
 };
 using FileFaultHook = bool (*)(FileOp op, SrStringView path, uint32_t* size);
 void SetFileFaultHookForTest(FileFaultHook hook);
@@ -121,6 +134,8 @@ namespace internal {
 bool FileFaultAllows(FileOp op, SrStringView path, uint32_t* size);
 // Sets the calling thread's error to "disk full", for a write a hook refused.
 void SetDiskFullError();
+// The calling thread's system error code (GetLastError / errno).
+uint32_t SystemErrorCode();
 }  // namespace internal
 
 }  // namespace platform

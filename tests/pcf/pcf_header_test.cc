@@ -121,14 +121,16 @@ TEST(HeaderTest, SerializesFieldsTimeAndEmptyIdentifier) {
   EXPECT_EQ(expected, Serialized(header));
   EXPECT_EQ(0, header.IsModified());
 
-  // The time is taken afresh at every save; the payload length is left alone.
+  // The time is taken afresh at every save; the payload length is the one
+  // the report file announced for this save.
   clock.AdvanceSeconds(86400 * 21 + 3600 * 23);
+  header.SetPayloadLength(0x01020304);
   Bytes out(280, 0xAB);
   uint32_t length = 280;
   ASSERT_EQ(1, header.Serialize(out.data(), &length));
   EXPECT_EQ(Bytes({0xEB, 0x07, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x03, 0x00}),
             Bytes(out.begin() + 8, out.begin() + 20));
-  EXPECT_EQ(Bytes({0xAB, 0xAB, 0xAB, 0xAB}), Bytes(out.begin() + 276, out.end()));
+  EXPECT_EQ(Bytes({0x04, 0x03, 0x02, 0x01}), Bytes(out.begin() + 276, out.end()));
 }
 
 TEST(HeaderTest, IdentifierKeepsAtMost125Characters) {

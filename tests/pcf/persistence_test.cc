@@ -253,35 +253,48 @@ TEST_F(PersistenceTest, ConsentOffClosesTheFileAsTmpAndDiscardsTheValues) {
   }
 }
 
-// Files left under Temp by processes that ended, taken up at the first tick.
+// Files left under Temp by processes that ended, taken up at the first tick;
+// and report files of the folder that no list names (a process that ended
+// between creating a file and listing it).
 TEST_F(PersistenceTest, RecoveryOfLeftoverFiles) {
   static const struct {
     const char* label;
     uint32_t consent;
-    bool file_exists;
+    bool listed;
+    size_t bytes;  // of the file; 0: no file
+    const char* folder;  // beside ProgramData instead of the report folder
     const char* name;
     bool expect_dat;
     bool expect_file_kept;  // the .tmp is still there
     bool expect_temp_kept;
   } kCases[] = {
-      {"consent on: sealed", 2, true, "rpFile-old-2024-03-05 14-07-09-0042-[0815].tmp", true, false, false},
-      {"consent off: deleted, listed", 0, true, "rpFile-old-2024-03-05 14-07-09-0042-[0816].tmp", false, false, true},
-      {"file gone: unlisted", 2, false, "rpFile-old-2024-03-05 14-07-09-0042-[0817].tmp", false, false, false},
-      {"not a report file: untouched", 2, true, "notes.tmp", false, true, true},
-      {"not a report file, consent off", 0, true, "rpFile-settings.ini", false, true, true},
+      {"consent on: sealed", 2, true, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0815].tmp", true, false, false},
+      {"consent off: deleted, listed", 0, true, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0816].tmp", false, false, true},
+      {"file gone: unlisted", 2, true, 0, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0817].tmp", false, false, false},
+      {"not a report file: untouched", 2, true, 300, nullptr, "notes.tmp", false, true, true},
+      {"not a report file, consent off", 0, true, 300, nullptr, "rpFile-settings.ini", false, true, true},
+      {"not in a report folder: untouched", 2, true, 300, "Private", "rpFile-old-2024-03-05 14-07-09-0042-[0818].tmp", false, true, true},
+      {"never listed: sealed", 2, false, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0819].tmp", true, false, false},
+      {"never listed, consent off: deleted", 0, false, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0820].tmp", false, false, false},
+      {"never listed, cut before its header: deleted", 2, false, 100, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0821].tmp", false, false, false},
+      {"never listed, elsewhere: untouched", 2, false, 300, "Private", "rpFile-old-2024-03-05 14-07-09-0042-[0822].tmp", false, true, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
     Sandbox box;
     SetConsent(c.consent);
     CPCFFileImpl::ResetRecoveryForTest();
-    const std::string dir = ReportFolder();
+    std::string dir = ReportFolder();
+    if (c.folder != nullptr) dir = dir.substr(0, dir.size() - 6) + c.folder;
     fs::create_directories(fs::u8path(dir));
     const std::string path = dir + (dir.find('\\') != std::string::npos ? "\\" : "/") + c.name;
-    if (c.file_exists) {
-      ASSERT_TRUE(sr_test::WriteFileBytes(path, std::string(300, '\0')));
+    if (c.bytes != 0) {
+      ASSERT_TRUE(sr_test::WriteFileBytes(path, std::string(c.bytes, '\0')));
     }
-    SetRegistryString(RegRoot::kLocalMachine, kTempKey, W(path), SRT("http://left.example/"));
+    // A value too big for recovery's room, planted ahead of the leftover: it
+    // is skipped and the values after it are still taken up.
+    SetRegistryString(RegRoot::kLocalMachine, kTempKey, SrString(1500, SRT('x')), SRT("u"));
+    if (c.listed) SetRegistryString(RegRoot::kLocalMachine, kTempKey, W(path), SRT("http://left.example/"));
 
     auto file = NewReport();
     file->OnTimer(Filebase::kSaveTimerId, 0);
@@ -291,14 +304,43 @@ TEST_F(PersistenceTest, RecoveryOfLeftoverFiles) {
     EXPECT_EQ(c.expect_dat, platform::FileExists(dat));
     EXPECT_EQ(c.expect_file_kept, platform::FileExists(W(path)));
     EXPECT_EQ(c.expect_temp_kept, Values(kTempKey).count(W(path)) == 1);
+    EXPECT_EQ(1u, Values(kTempKey).count(SrString(1500, SRT('x'))));
     auto processing = Values(kProcessingKey);
     if (c.expect_dat) {
       ASSERT_EQ(1u, processing.count(dat));
-      EXPECT_EQ(SRT("http://left.example/"), processing[dat]);
+      EXPECT_EQ(c.listed ? SRT("http://left.example/") : SRT("http://report.example/u"), processing[dat]);
     } else {
       EXPECT_TRUE(processing.empty());
     }
   }
+}
+
+// A sealed ".dat" that no list names (the upload process took its value off
+// after sending it) is never listed again.
+TEST_F(PersistenceTest, RecoveryNeverListsASealedFileAgain) {
+  const std::string dir = ReportFolder();
+  fs::create_directories(fs::u8path(dir));
+  const std::string sent = dir + "/rpFile-old-2024-03-05 14-07-09-0042-[0815].dat";
+  ASSERT_TRUE(sr_test::WriteFileBytes(sent, std::string(300, '\0')));
+  auto file = NewReport();
+  file->RecoverPendingFiles();
+  EXPECT_TRUE(Values(kProcessingKey).empty());
+  EXPECT_TRUE(fs::exists(fs::u8path(sent)));
+}
+
+// The open file's Temp value is written at every save: a value removed from
+// outside while the file is open is back after the next save.
+TEST_F(PersistenceTest, EverySaveListsTheOpenFileAgain) {
+  auto file = NewReport();
+  RecordExample(file.get());
+  file->Save(0);
+  ASSERT_EQ(1u, Values(kTempKey).size());
+  const SrString path = Values(kTempKey).begin()->first;
+  ASSERT_EQ(platform::kErrSuccess, platform::DeleteRegistryValue(RegRoot::kLocalMachine, kTempKey, path));
+  file->ReportWW(kCounter, 1);
+  ASSERT_TRUE(file->WaitForPostedTasks());
+  file->Save(0);
+  EXPECT_EQ(1u, Values(kTempKey).count(path));
 }
 
 TEST_F(PersistenceTest, ReportFolderSitsBesideAnAppDataFolderGivenWithATrailingSeparator) {
@@ -398,6 +440,47 @@ TEST_F(PersistenceTest, FaultsKeepTheValuesForTheNextSave) {
     EXPECT_EQ(c.sealed_under_fault ? 2u : 1u, Values(kProcessingKey).size());
     EXPECT_TRUE(Values(kTempKey).empty());
   }
+}
+
+// The disk fills up right after the header: the file on disk still tells how
+// much payload its save meant to write, and the failure is logged once with
+// the system's error, however many saves meet it.
+bool RefuseWritesAfterTheHeader(platform::FileOp op, SrStringView, uint32_t*) {
+  return op != platform::FileOp::kWrite || g_fault_writes++ == 0;
+}
+
+TEST_F(PersistenceTest, ASaveCutOffAfterItsHeaderAnnouncesItsPayloadAndIsLoggedOnce) {
+  Filebase::ResetLoggedFailuresForTest();
+  auto file = NewReport();
+  RecordExample(file.get());
+  g_fault_writes = 0;
+  platform::SetFileFaultHookForTest(&RefuseWritesAfterTheHeader);
+  file->Save(0);
+  platform::SetFileFaultHookForTest(nullptr);
+  const std::vector<std::string> files = FilesIn(ReportFolder());
+  ASSERT_EQ(1u, files.size());
+  std::string bytes;
+  ASSERT_TRUE(sr_test::ReadFileBytes(files[0], &bytes));
+  ASSERT_EQ(280u, bytes.size());
+  EXPECT_EQ(std::string("\x28\0\0\0", 4), bytes.substr(276));  // the 40 bytes of the example
+
+  for (int i = 0; i < 2; ++i) {
+    g_fault_writes = 1;  // every write refused
+    platform::SetFileFaultHookForTest(&RefuseWritesAfterTheHeader);
+    file->Save(0);
+    platform::SetFileFaultHookForTest(nullptr);
+  }
+#if defined(_WIN32)
+  const std::string error = "error = 112";  // ERROR_DISK_FULL
+#else
+  const std::string error = "error = 28";  // ENOSPC
+#endif
+  std::vector<sr_test::LogLine> lines = box_.LogOf("Filebase::SaveInternal");
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(8, lines[0].level);
+  EXPECT_EQ("Write Report File Failed, " + error, lines[0].message);
+  file->Save(1);
+  EXPECT_EQ(1u, Values(kProcessingKey).size());
 }
 
 // A failed rename at sealing leaves a listed ".tmp" (also when the seal was

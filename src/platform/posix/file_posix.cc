@@ -3,6 +3,7 @@
 // waiting, so a file that another process has open is left alone.
 #include "platform/file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -120,6 +121,7 @@ bool File::WriteSome(const ByteRun* runs, int count, uint32_t* written) {
 
 namespace internal {
 void SetDiskFullError() { errno = ENOSPC; }
+uint32_t SystemErrorCode() { return static_cast<uint32_t>(errno); }
 }  // namespace internal
 
 bool File::Seek(uint64_t offset) {
@@ -158,6 +160,13 @@ bool File::Truncate() {
 bool FileExists(SrStringView path) {
   struct stat st;
   return lstat(OsPath(path).c_str(), &st) == 0;
+}
+
+bool FileSize(SrStringView path, uint64_t* size) {
+  struct stat st;
+  if (lstat(OsPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
 }
 
 bool RenameFile(SrStringView from, SrStringView to) {
@@ -259,6 +268,26 @@ bool RemoveFolderTree(SrStringView path) {
   // remove_all removes links themselves and never descends through them.
   std::filesystem::remove_all(std::filesystem::path(os), ec);
   return !ec && lstat(os.c_str(), &st) != 0;
+}
+
+bool ListFolderFiles(SrStringView dir, std::vector<SrString>* names) {
+  names->clear();
+  if (!internal::FileFaultAllows(FileOp::kList, dir, nullptr)) return false;
+  int fd = open(OsPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* folder = fdopendir(fd);
+  if (folder == nullptr) {
+    close(fd);
+    return false;
+  }
+  while (struct dirent* entry = readdir(folder)) {
+    struct stat st;
+    if (fstatat(dirfd(folder), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      names->push_back(text::FromUtf8(entry->d_name));
+    }
+  }
+  closedir(folder);
+  return true;
 }
 
 bool CreateTempFile(SrStringView prefix, SrString* path) {

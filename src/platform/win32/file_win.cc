@@ -77,6 +77,7 @@ bool File::WriteSome(const ByteRun* runs, int count, uint32_t* written) {
 
 namespace internal {
 void SetDiskFullError() { SetLastError(ERROR_DISK_FULL); }
+uint32_t SystemErrorCode() { return GetLastError(); }
 }  // namespace internal
 
 bool File::Seek(uint64_t offset) {
@@ -162,6 +163,34 @@ bool RemoveFolderTree(SrStringView path) {
   op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
   return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
          !PathFileExistsW(SrString(path).c_str());
+}
+
+bool FileSize(SrStringView path, uint64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(SrString(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  *size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+bool ListFolderFiles(SrStringView dir, std::vector<SrString>* names) {
+  names->clear();
+  if (!internal::FileFaultAllows(FileOp::kList, dir, nullptr)) return false;
+  SrString pattern(dir);
+  if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/') pattern += L'\\';
+  pattern += L'*';
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+      names->emplace_back(found.cFileName);
+    }
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  return true;
 }
 
 bool CreateTempFile(SrStringView prefix, SrString* path) {
