@@ -449,14 +449,28 @@ bool RefuseWritesAfterTheHeader(platform::FileOp op, SrStringView, uint32_t*) {
   return op != platform::FileOp::kWrite || g_fault_writes++ == 0;
 }
 
+// Lets a test close the open file as a process that ends would, so that it can
+// be read (Windows: an open report file cannot be).
+class ClosableReport : public CPCFFileImpl {
+ public:
+  ClosableReport() : CPCFFileImpl(new CPCFHeader, new CPCFBody, nullptr) {
+    CPCFParam param(SRT("2.5.3.70000"), SRT("c1"), SRT("http://report.example/u"));
+    SetParam(&param);
+  }
+  void CloseFile() {
+    RunOnWorkerForTest([](void* self) { static_cast<ClosableReport*>(self)->file_.Close(); }, this);
+  }
+};
+
 TEST_F(PersistenceTest, ASaveCutOffAfterItsHeaderAnnouncesItsPayloadAndIsLoggedOnce) {
   Filebase::ResetLoggedFailuresForTest();
-  auto file = NewReport();
+  auto file = std::make_unique<ClosableReport>();
   RecordExample(file.get());
   g_fault_writes = 0;
   platform::SetFileFaultHookForTest(&RefuseWritesAfterTheHeader);
   file->Save(0);
   platform::SetFileFaultHookForTest(nullptr);
+  file->CloseFile();
   const std::vector<std::string> files = FilesIn(ReportFolder());
   ASSERT_EQ(1u, files.size());
   std::string bytes;
@@ -480,7 +494,7 @@ TEST_F(PersistenceTest, ASaveCutOffAfterItsHeaderAnnouncesItsPayloadAndIsLoggedO
   EXPECT_EQ(8, lines[0].level);
   EXPECT_EQ("Write Report File Failed, " + error, lines[0].message);
   file->Save(1);
-  EXPECT_EQ(1u, Values(kProcessingKey).size());
+  EXPECT_EQ(1u, Values(kProcessingKey).size());  // the values reached a sealed file
 }
 
 // A failed rename at sealing leaves a listed ".tmp" (also when the seal was
