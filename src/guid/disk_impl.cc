@@ -74,7 +74,9 @@ bool DecodeHexPass(std::string_view s, char* out, size_t* k) {
 // twentieth byte is a letter or digit.
 std::string AcceptDescriptorSerial(const uint8_t* answer, size_t size) {
   char text[kDescriptorSerialSize] = {};
-  uint32_t offset = Get<uint32_t>(answer + offsetof(StorageDeviceDescriptor, SerialNumberOffset));
+  constexpr size_t kOffsetField = offsetof(StorageDeviceDescriptor, SerialNumberOffset);
+  if (size < kOffsetField + sizeof(uint32_t)) return std::string();
+  uint32_t offset = Get<uint32_t>(answer + kOffsetField);
   if (offset > 0) DecodeDescriptorSerial(answer, size, offset, text);
   if (!IsAlnum(static_cast<unsigned char>(text[0])) &&
       !IsAlnum(static_cast<unsigned char>(text[19]))) {
@@ -179,11 +181,13 @@ std::string ReadStorageSerialFromDrives() {
     if (!drive.Open(DevicePath("\\\\.\\PhysicalDrive", d, ""), 0)) continue;
     uint8_t query[sizeof(StoragePropertyQuery)] = {};
     uint8_t answer[2048] = {};
-    if (drive.Control(kStorageQueryProperty, query, sizeof query, answer, sizeof answer, nullptr) ==
-        0) {
+    uint32_t returned = 0;
+    if (drive.Control(kStorageQueryProperty, query, sizeof query, answer, sizeof answer,
+                      &returned) == 0) {
       continue;
     }
-    std::string serial = AcceptDescriptorSerial(answer, sizeof answer);
+    // The serial offset is the device's word: only the bytes it returned count.
+    std::string serial = AcceptDescriptorSerial(answer, std::min<size_t>(returned, sizeof answer));
     if (!serial.empty()) return serial;
   }
   return std::string();

@@ -192,6 +192,10 @@ bool BusPathLess(std::string_view a, std::string_view b) {
       j = ej;
       continue;
     }
+    // A run of digits against any other character: the other character comes
+    // first, whatever its code, so that the order stays transitive (":" sorts
+    // neither between "10" and "f" nor after one and before the other).
+    if (is_hex(a[i]) != is_hex(b[j])) return is_hex(b[j]);
     if (a[i] != b[j]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
     ++i;
     ++j;

@@ -63,7 +63,8 @@ bool IsIdentityDiskName(std::string_view name);
 
 // Order of device paths by bus position: runs of lower-case hexadecimal digits
 // compare by value ("ata2" before "ata10", "0000:00:09.0" before
-// "0000:00:0a.0"), everything else byte by byte.
+// "0000:00:0a.0") and after any other character; everything else byte by
+// byte. A strict total order, fit for std::sort.
 bool BusPathLess(std::string_view a, std::string_view b);
 
 }  // namespace platform

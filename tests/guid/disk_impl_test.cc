@@ -130,13 +130,18 @@ class FakeDevices : public platform::DeviceAnswers {
   void Add(const std::string& path, Handler handler) {
     handlers_[SrString(path.begin(), path.end())] = std::move(handler);
   }
+  // The byte count a device reports as returned (default: the whole output).
+  void SetReturned(const std::string& path, uint32_t bytes) {
+    returned_[SrString(path.begin(), path.end())] = bytes;
+  }
   bool Open(SrStringView path, uint32_t access) override {
     accesses_.push_back(access);
     return handlers_.count(SrString(path)) != 0;
   }
   int Control(SrStringView path, uint32_t code, const void* in, uint32_t in_size, void* out,
               uint32_t out_size, uint32_t* returned) override {
-    *returned = out_size;
+    auto it = returned_.find(SrString(path));
+    *returned = it != returned_.end() ? it->second : out_size;
     return handlers_[SrString(path)](code, static_cast<const uint8_t*>(in), in_size,
                                      static_cast<uint8_t*>(out), out_size);
   }
@@ -144,6 +149,7 @@ class FakeDevices : public platform::DeviceAnswers {
 
  private:
   std::map<SrString, Handler> handlers_;
+  std::map<SrString, uint32_t> returned_;
 };
 
 struct SmartDrive {
@@ -215,13 +221,15 @@ TEST(DiskImpl, StorageStepDecodesAndChecksTheDescriptor) {
   const std::vector<uint8_t> answers[] = {
       Descriptor(0, "5757"),                 // 0: no serial offset
       Descriptor(4000, "5757"),              // 1: offset outside the answer
-      Descriptor(2046, "ABCD"),              // 2: unterminated at the edge: "BA" is accepted
-      Descriptor(64, "4457312d3332"),        // 3: never asked
+      Descriptor(64, "4457312d3332"),        // 2: serial past the 40 bytes returned
+      Descriptor(2046, "ABCD"),              // 3: unterminated at the edge: "BA" is accepted
+      Descriptor(64, "4457312d3332"),        // 4: never asked
   };
   devices.Add("\\\\.\\PhysicalDrive0", [](uint32_t, const uint8_t*, uint32_t, uint8_t*, uint32_t) {
     return 0;  // the query fails
   });
-  for (int i = 0; i < 4; ++i) {
+  devices.SetReturned("\\\\.\\PhysicalDrive3", 40);
+  for (int i = 0; i < 5; ++i) {
     const std::vector<uint8_t>* answer = &answers[i];
     devices.Add("\\\\.\\PhysicalDrive" + std::to_string(i + 1),
                 [answer](uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out,

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -130,6 +131,24 @@ TEST(HardwareText, BusPathOrder) {
     EXPECT_FALSE(BusPathLess(c.b, c.a)) << c.b << " < " << c.a;
   }
   EXPECT_FALSE(BusPathLess("same/1", "same/1"));
+
+  // std::sort needs a strict weak order: with a digit run compared by value
+  // but against other characters by code, "f" < "10" < ":" < "f" would loop.
+  const char* const kMixed[] = {"f", "10", ":", "f:", "10:", "0f", "a.0", "ata2", "ata10",
+                                "ATA", "/", "", "00", "0", "z9", "zz"};
+  for (const char* a : kMixed) {
+    EXPECT_FALSE(BusPathLess(a, a)) << a;
+    for (const char* b : kMixed) {
+      if (std::string_view(a) != b) {
+        EXPECT_NE(BusPathLess(a, b), BusPathLess(b, a)) << a << " " << b;
+      }
+      for (const char* c : kMixed) {
+        if (BusPathLess(a, b) && BusPathLess(b, c)) {
+          EXPECT_TRUE(BusPathLess(a, c)) << a << " < " << b << " < " << c;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -125,7 +125,10 @@ bool DriveIdentity(const Disk& disk, uint8_t out[512]) {
   // The kernel answers from the identity it read when it found the drive: no
   // command reaches the drive, so a sleeping disk stays asleep. Opening the
   // node needs read access to it (root or the disk group).
-  int fd = open(("/dev/" + disk.name).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // Sysfs writes a "/" of a device name as "!" ("cciss!c0d0").
+  std::string node = "/dev/" + disk.name;
+  std::replace(node.begin(), node.end(), '!', '/');
+  int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   bool ok = ioctl(fd, HDIO_GET_IDENTITY, out) == 0;
   close(fd);
