@@ -35,6 +35,7 @@
 #include "report/report_manager.h"
 #include "support/child_process.h"
 #include "support/sandbox.h"
+#include "support/standin_helper.h"
 
 namespace {
 
@@ -84,27 +85,6 @@ void SetDword(SrStringView key, SrStringView name, uint32_t value) {
 
 fs::path FsPath(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
 
-std::string StandinPath() {
-  fs::path self = FsPath(sr_test::SelfPath());
-#if defined(_WIN32)
-  return (self.parent_path() / "sr_upload_helper_standin.exe").string();
-#else
-  return (self.parent_path() / "sr_upload_helper_standin").string();
-#endif
-}
-
-// Reads the "key=value" lines a stand-in wrote.
-std::map<std::string, std::string> ParseRecord(const std::string& bytes) {
-  std::map<std::string, std::string> fields;
-  std::istringstream in(bytes);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) fields[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return fields;
-}
-
 // A world where the host executable is <sandbox>/host/srhost.exe, the
 // stand-in helper sits beside it as LumoraHelper.exe, the host runs as an
 // ordinary user and the clock stands at kNow. Nothing is due until a test
@@ -116,7 +96,6 @@ class UploadDispatchTest : public ::testing::Test {
     fs::create_directories(FsPath(box_.Path("records")));
     platform::SetHostExecutablePathForTest(box_.WidePath("host/srhost.exe"));
     helper_ = box_.Path("host/LumoraHelper.exe");
-    sr_test::SetEnv("SR_STANDIN_RECORD_DIR", box_.Path("records"));
     ASSERT_TRUE(sr_test::WriteFileBytes(box_.Path("cgroup"), "0::/user.slice/user-1000.slice/session-2.scope\n"));
     platform::SetCgroupFileForTest(box_.Path("cgroup"));
     platform::SystemContextForTest user;
@@ -139,9 +118,7 @@ class UploadDispatchTest : public ::testing::Test {
     CReportManager::SetUploadCheckPeriodsForTest(0, 0);
   }
 
-  void InstallHelper() {
-    fs::copy_file(FsPath(StandinPath()), FsPath(helper_), fs::copy_options::overwrite_existing);
-  }
+  void InstallHelper() { ASSERT_TRUE(sr_test::InstallStandin(helper_, box_.Path("records"))); }
   void ListFile() {
     ASSERT_EQ(1, SetRegistryString(RegRoot::kLocalMachine, kProcessingKey, box_.WidePath("a.dat"),
                                    SRT("http://upload")));
@@ -155,21 +132,8 @@ class UploadDispatchTest : public ::testing::Test {
     }
     return static_cast<int>(starts.size());
   }
-  // The records the stand-in wrote, once `count` exist (30 s at most).
-  std::vector<std::map<std::string, std::string>> WaitForRecords(size_t count) {
-    std::vector<std::map<std::string, std::string>> records;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (true) {
-      records.clear();
-      std::error_code ec;
-      for (const auto& entry : fs::directory_iterator(FsPath(box_.Path("records")), ec)) {
-        if (entry.path().extension() != ".txt") continue;
-        std::string bytes;
-        if (sr_test::ReadFileBytes(entry.path().string(), &bytes)) records.push_back(ParseRecord(bytes));
-      }
-      if (records.size() >= count || std::chrono::steady_clock::now() > deadline) return records;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+  std::vector<sr_test::StandinRecord> WaitForRecords(size_t count) {
+    return sr_test::WaitForStandinRecords(box_.Path("records"), count);
   }
 
   // Public for the guard table's lambdas.
@@ -509,9 +473,9 @@ TEST_P(HelperStartTest, TheHelperStartsDetachedWithItsArgumentAndNothingOfTheHos
 #endif
   ASSERT_EQ(1, HelperStarts());
   ASSERT_TRUE(Starts()[0].started);
-  std::vector<std::map<std::string, std::string>> records = WaitForRecords(1);
+  std::vector<sr_test::StandinRecord> records = WaitForRecords(1);
   ASSERT_EQ(1u, records.size());
-  std::map<std::string, std::string>& r = records[0];
+  sr_test::StandinRecord& r = records[0];
   EXPECT_EQ(cwd, r["cwd"]);
 #if defined(_WIN32)
   EXPECT_EQ("\"" + helper_ + "\" -startliveupdate", r["cmdline"]);
@@ -536,7 +500,7 @@ TEST_F(UploadDispatchTest, AHelperThatNeverEndsIsNotWaitedFor) {
   sr_test::SetEnv("SR_STANDIN_HANG", "1");
   GetInstance()->TryUpload(0, 0);
   GetInstance()->TryUpload(0, 0);
-  std::vector<std::map<std::string, std::string>> records = WaitForRecords(2);
+  std::vector<sr_test::StandinRecord> records = WaitForRecords(2);
   EXPECT_EQ(2, HelperStarts());
   ASSERT_EQ(2u, records.size());
   for (auto& r : records) {
