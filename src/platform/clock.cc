@@ -6,6 +6,7 @@ namespace platform {
 namespace {
 
 std::atomic<const FixedClock*> g_clock{nullptr};
+std::atomic<UtcOffsetSource> g_utc_offset_source{nullptr};
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
@@ -39,6 +40,15 @@ LocalTime CurrentLocalTime() {
 int64_t SecondsSince1970() {
   const FixedClock* clock = g_clock.load(std::memory_order_acquire);
   return clock ? clock->Seconds() : SystemSecondsSince1970();
+}
+
+bool StandardUtcOffsetMinutes(int32_t* minutes) {
+  const UtcOffsetSource source = g_utc_offset_source.load(std::memory_order_acquire);
+  return source ? source(minutes) : SystemStandardUtcOffsetMinutes(minutes);
+}
+
+void SetUtcOffsetSourceForTest(UtcOffsetSource source) {
+  g_utc_offset_source.store(source, std::memory_order_release);
 }
 
 FixedClock::FixedClock(const LocalTime& local, int64_t seconds_since_1970)

@@ -58,9 +58,23 @@ class ScopedFixedClock {
   ScopedFixedClock& operator=(const ScopedFixedClock&) = delete;
 };
 
+// The UTC offset of the computer's standard time, in minutes east of UTC: the
+// negated Bias of GetTimeZoneInformation, never the daylight-saving one (Paris
+// gives +60 in July too). Linux: the smallest UTC offset the local zone uses
+// in the current year, which is what Windows reports also for zones whose
+// rules call winter the daylight-saving period (Dublin gives 0). False when
+// the system cannot tell. Thread-safe.
+bool StandardUtcOffsetMinutes(int32_t* minutes);
+
+// Test hook: replaces the system's answer of StandardUtcOffsetMinutes with
+// `source` (called on every use, from any thread); null restores it.
+using UtcOffsetSource = bool (*)(int32_t* minutes);
+void SetUtcOffsetSourceForTest(UtcOffsetSource source);
+
 // Backends: the system's readings, ignoring any installed clock.
 LocalTime SystemLocalTime();
 int64_t SystemSecondsSince1970();
+bool SystemStandardUtcOffsetMinutes(int32_t* minutes);
 
 }  // namespace platform
 

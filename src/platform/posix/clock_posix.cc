@@ -1,5 +1,7 @@
 #include <time.h>
 
+#include <climits>
+
 #include "platform/clock.h"
 
 namespace platform {
@@ -26,6 +28,31 @@ int64_t SystemSecondsSince1970() {
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<int64_t>(now.tv_sec);
+}
+
+bool SystemStandardUtcOffsetMinutes(int32_t* minutes) {
+  // The offsets the zone uses this year: looked at every 12 hours from a day
+  // before the year starts to a day after it ends, which finds every period
+  // that lasts half a day or longer.
+  const time_t now = static_cast<time_t>(SystemSecondsSince1970());
+  struct tm parts;
+  if (localtime_r(&now, &parts) == nullptr) return false;
+  const int year = parts.tm_year;
+  parts = {};
+  parts.tm_year = year;
+  parts.tm_mday = 1;
+  const time_t start = timegm(&parts) - 86400;
+  parts = {};
+  parts.tm_year = year + 1;
+  parts.tm_mday = 1;
+  const time_t end = timegm(&parts) + 86400;
+  long smallest = LONG_MAX;
+  for (time_t t = start; t <= end; t += 43200) {
+    if (localtime_r(&t, &parts) == nullptr) return false;
+    if (parts.tm_gmtoff < smallest) smallest = parts.tm_gmtoff;
+  }
+  *minutes = static_cast<int32_t>(smallest / 60);
+  return true;
 }
 
 }  // namespace platform

@@ -28,4 +28,11 @@ int64_t SystemSecondsSince1970() {
   return static_cast<int64_t>(ticks.QuadPart / 10000000ULL) - 11644473600LL;
 }
 
+bool SystemStandardUtcOffsetMinutes(int32_t* minutes) {
+  TIME_ZONE_INFORMATION zone;
+  if (::GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) return false;
+  *minutes = -static_cast<int32_t>(zone.Bias);
+  return true;
+}
+
 }  // namespace platform
