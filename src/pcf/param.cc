@@ -48,11 +48,7 @@ CPCFParam::CPCFParam(const SRCHAR* version, const SRCHAR* channel, const SRCHAR*
     : ParamBase(report_url), version_(CopyText(version)), channel_(CopyText(channel)) {
   // Every empty text is filled from the installation, in this order.
   if (version_[0] == 0) ReplaceText(&version_, env::DefaultVersion());
-  if (channel_[0] == 0) {
-    SrString channel = env::DefaultChannel();
-    if (channel.empty()) channel = SRT("Unknown-Channel");
-    ReplaceText(&channel_, channel);
-  }
+  if (channel_[0] == 0) ReplaceText(&channel_, env::DefaultChannel());
   if (ReportUrl()[0] == 0) SetReportUrlText(env::DefaultReportUrl().c_str());
 }
 

@@ -106,6 +106,13 @@ bool ListFolderFiles(SrStringView dir, std::vector<SrString>* names);
 // unique name in the temporary folder and returns its path. Linux: in $TMPDIR
 // or /tmp, named from the first three units of prefix.
 bool CreateTempFile(SrStringView prefix, SrString* path);
+// A private copy of the file at `from` in the temporary folder, to be read
+// again and deleted by the caller (*path). Windows: CreateTempFile(prefix)
+// then CopyFileTo over it. Linux: mkstemp (mode 0600) in $TMPDIR or /tmp and
+// the bytes written through that descriptor, never by name (a name in a shared
+// folder can be redirected by another user). On failure nothing is left behind
+// and *path is empty.
+bool CopyToTempFile(SrStringView from, SrStringView prefix, SrString* path);
 
 // Native error codes reported by CreateExclusive (the Win32 numbers on both
 // systems; Linux maps errno onto them).

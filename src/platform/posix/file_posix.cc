@@ -307,4 +307,46 @@ bool CreateTempFile(SrStringView prefix, SrString* path) {
   return true;
 }
 
+bool CopyToTempFile(SrStringView from, SrStringView prefix, SrString* path) {
+  path->clear();
+  if (!internal::FileFaultAllows(FileOp::kCreateTemp, prefix, nullptr)) return false;
+  const char* dir = std::getenv("TMPDIR");
+  std::string name = (dir != nullptr && *dir != 0) ? dir : "/tmp";
+  if (name.back() != '/') name += '/';
+  std::string head = OsPath(prefix.substr(0, 3));
+  for (char& c : head) {
+    if (c == '/') c = '_';
+  }
+  name += head + "XXXXXX";
+  int out = mkostemp(name.data(), O_CLOEXEC);  // mode 0600
+  if (out < 0) return false;
+  bool ok = internal::FileFaultAllows(FileOp::kCopy, from, nullptr);
+  int in = ok ? open(OsPath(from).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+  struct stat st;
+  ok = in >= 0 && fstat(in, &st) == 0 && S_ISREG(st.st_mode);
+  char chunk[65536];
+  while (ok) {
+    ssize_t n = read(in, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      ssize_t w = write(out, chunk + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) ok = false;
+      else done += w;
+    }
+  }
+  if (in >= 0) close(in);
+  if (close(out) != 0) ok = false;
+  if (!ok) {
+    unlink(name.c_str());
+    return false;
+  }
+  *path = text::FromUtf8(name);
+  return true;
+}
+
 }  // namespace platform

@@ -204,4 +204,16 @@ bool CreateTempFile(SrStringView prefix, SrString* path) {
   return true;
 }
 
+bool CopyToTempFile(SrStringView from, SrStringView prefix, SrString* path) {
+  path->clear();
+  SrString temp;
+  if (!CreateTempFile(prefix, &temp)) return false;
+  if (!CopyFileTo(from, temp)) {
+    DeleteFileW(temp.c_str());
+    return false;
+  }
+  *path = std::move(temp);
+  return true;
+}
+
 }  // namespace platform
