@@ -49,10 +49,9 @@ SR_EXPORT int SR_CALL SR_SS(const SRCHAR* key, const SRCHAR* text, int report) {
 SR_EXPORT int SR_CALL SR_ReportValueEx(uint32_t id, const SRCHAR* text) {
   const SRCHAR* shown = (text == nullptr || text[0] == 0) ? SRT("null") : text;
   SR_LOG(2, "SR_ReportValueEx", "stat_relay_user_op_prefix%d[:]%s", static_cast<int>(id), shown);
-  {
-    CPCFParam param(nullptr, nullptr, nullptr);  // every text from the installation
-    Start(0, &param);
-  }
+  // Report 0 with every text from the installation; they are read only when
+  // this call makes the report.
+  Start(0, nullptr);
   SR_WS(id, text, 0);
   return 1;
 }

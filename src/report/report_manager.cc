@@ -83,7 +83,14 @@ int CReportManager::StartReport(int report, CPCFParam* param) {
   const ReportTable* current = table_.load(std::memory_order_acquire);
   if (current->find(report) == current->end() && IsAcceptedReport(report)) {
     Filebase* file = g_factory.load()(report);
-    file->SetParam(param);
+    if (param != nullptr) {
+      file->SetParam(param);
+    } else {
+      // No block: the report gets the installation's facts, read here under
+      // the lock so that only the call that makes the report reads them.
+      CPCFParam defaults(nullptr, nullptr, nullptr);
+      file->SetParam(&defaults);
+    }
     file->Init();
     auto* next = new ReportTable(*current);
     (*next)[report] = file;

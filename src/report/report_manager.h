@@ -35,8 +35,10 @@ class CReportManager {
   CReportManager& operator=(const CReportManager&) = delete;
 
   // The first call starts the worker and timer 5115 (300000 ms), whatever the
-  // number. Numbers 0, 2 and 4 get a report file, configured from param
-  // (required then); a number that already has one is left as it is. Returns 1.
+  // number. Numbers 0, 2 and 4 get a report file, configured from param; a
+  // null param gives the report the installation's version, channel and report
+  // URL, as a block with three empty texts would. A number that already has a
+  // report file is left as it is (param is not looked at). Returns 1.
   int StartReport(int report, CPCFParam* param);
   // The report file of `report`, or null after a level-1 log line. Takes no
   // lock and never waits.

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
+#include "platform/path.h"
 #include "report/recording_file.h"
 #include "report/report_manager.h"
 #include "statrelay/statrelay.h"
@@ -122,6 +125,43 @@ TEST_F(ExportsTest, ReportValueExLogsTheUserOperationAndRecordsIntoReportZero) {
   }
   EXPECT_EQ(1u, GetInstance()->ReportCount());  // report 0, made once
   EXPECT_EQ(expected, StopAndRead(0));
+}
+
+std::atomic<int> g_version_reads{0};
+
+bool CountVersionReads(platform::FileOp op, SrStringView path, uint32_t*) {
+  const SrStringView name = SRT("version.xml");
+  if (op == platform::FileOp::kRead && path.size() >= name.size() &&
+      path.substr(path.size() - name.size()) == name) {
+    ++g_version_reads;
+  }
+  return true;
+}
+
+// Without a parameter block a new report gets the installation's facts, and
+// they are read only by the call that makes the report.
+TEST_F(ExportsTest, ReportsWithoutABlockGetTheInstallationFacts) {
+  ASSERT_TRUE(sr_test::WriteFileBytes(box_.Path("url.ini"), "[StatRelay]\nReportURL=http://from-ini\n"));
+  platform::SetHostExecutablePathForTest(box_.WidePath("host.exe"));
+  g_version_reads = 0;
+  platform::SetFileFaultHookForTest(&CountVersionReads);
+
+  EXPECT_EQ(1, Start(2, nullptr));
+  EXPECT_EQ(1, Start(4, nullptr));
+  EXPECT_EQ(1, SR_ReportValueEx(0x02000001, SRT("a")));
+  const int reads = g_version_reads.load();
+  EXPECT_GE(reads, 3);  // once for each report made
+  for (int i = 0; i < 20; ++i) SR_ReportValueEx(0x02000001, SRT("b"));
+  CPCFParam other(SRT("1.0.0.1"), SRT("ch"), SRT("http://other"));
+  Start(2, &other);
+  Start(4, nullptr);
+  EXPECT_EQ(reads, g_version_reads.load());
+
+  platform::SetFileFaultHookForTest(nullptr);
+  platform::SetHostExecutablePathForTest(SrString());
+  for (int report : {0, 2, 4}) {
+    EXPECT_EQ("param [http://from-ini]", Journal::Get().Of(report).at(0)) << report;
+  }
 }
 
 TEST_F(ExportsTest, TextsFreedRightAfterTheCallAreRecordedIntact) {
