@@ -6,6 +6,7 @@
 # their plain names, the ParamBase/CPCFParam classes, and nothing else of ours.
 # Windows: the same functions' undecorated names are in the export table, and
 # the DLL imports nothing but system DLLs and log.dll.
+# Both: no test hook (a ...ForTest symbol) is compiled into the library.
 set -euo pipefail
 kind=$1
 lib=$2
@@ -27,6 +28,7 @@ if [ "$kind" = linux ]; then
     esac
   done <<< "$others"
   # C linkage: the plain names above are unmangled by construction.
+  hooks=$(nm -C "$lib" 2>/dev/null | grep ForTest || true)
 else
   objdump=${3:-objdump}
   table=$("$objdump" -p "$lib")
@@ -42,6 +44,10 @@ else
       *) echo "unexpected DLL dependency: $d"; fail=1 ;;
     esac
   done
+  hooks=$("$objdump" -t "$lib" 2>/dev/null | grep ForTest || true)
+fi
+if [ -n "$hooks" ]; then
+  echo "test hooks in the shipping library:"; echo "$hooks"; fail=1
 fi
 if [ $fail = 0 ]; then echo "exports of $(basename "$lib"): ok"; fi
 exit $fail

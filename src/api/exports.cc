@@ -2,7 +2,7 @@
 // value to reach the disk.
 #include <new>
 
-#include "report/log_sink.h"
+#include "platform/log_sink.h"
 #include "report/report_manager.h"
 #include "statrelay/statrelay.h"
 

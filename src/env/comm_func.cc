@@ -1,9 +1,9 @@
 #include "env/comm_func.h"
 
+#include "platform/log_sink.h"
 #include "platform/path.h"
 #include "platform/profile.h"
 #include "platform/shell_folder.h"
-#include "report/log_sink.h"
 
 namespace COMM_FUNC {
 namespace {

@@ -1,6 +1,5 @@
 #include "pcf/filebase.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -9,28 +8,24 @@
 #include "env/comm_func.h"
 #include "pcf/registry_string.h"
 #include "platform/clock.h"
+#include "platform/log_sink.h"
 #include "platform/path.h"
 #include "platform/shell_folder.h"
 #include "platform/thread.h"
-#include "report/log_sink.h"
 
 namespace {
 
+#if defined(STATRELAY_TEST_HOOKS)
 std::atomic<unsigned int> g_save_period_ms{0};  // 0: not set by a test
 
-// The save timer period: 60000 ms, unless a test asked for another one, in
-// this process (SetSaveTimerPeriodForTest) or in a host it started
-// (STATRELAY_TEST_SAVE_PERIOD_MS, for hosts that load the library
-// dynamically).
+// The save timer period: 60000 ms, unless a test asked for another one.
 unsigned int SaveTimerPeriod() {
   unsigned int period = g_save_period_ms.load(std::memory_order_relaxed);
-  if (period != 0) return period;
-  if (const char* env = std::getenv("STATRELAY_TEST_SAVE_PERIOD_MS")) {
-    long value = std::strtol(env, nullptr, 10);
-    if (value > 0 && value < static_cast<long>(Filebase::kSaveTimerPeriodMs)) return static_cast<unsigned int>(value);
-  }
-  return Filebase::kSaveTimerPeriodMs;
+  return period != 0 ? period : Filebase::kSaveTimerPeriodMs;
 }
+#else
+unsigned int SaveTimerPeriod() { return Filebase::kSaveTimerPeriodMs; }
+#endif
 
 // A library-owned copy of a host text (null = empty), carried by a task.
 SRCHAR* CopyText(const SRCHAR* text) {
@@ -144,14 +139,18 @@ bool Filebase::WaitForPostedTasks() {
          drained.Wait(CTaskMgr::kSendTimeoutMs);
 }
 
+#if defined(STATRELAY_TEST_HOOKS)
 void Filebase::SetSaveTimerPeriodForTest(unsigned int period_ms) {
   g_save_period_ms.store(period_ms, std::memory_order_relaxed);
 }
+#endif
 
+#if defined(STATRELAY_TEST_HOOKS)
 void Filebase::ResetLoggedFailuresForTest() {
   std::lock_guard<std::mutex> hold(*g_logged_mutex);
   g_logged->clear();
 }
+#endif
 
 int Filebase::IsReportEnabled() { return 0; }
 
@@ -283,6 +282,7 @@ int Filebase::DoSignal(uintptr_t event, uintptr_t /*unused*/) {
   return 1;
 }
 
+#if defined(STATRELAY_TEST_HOOKS)
 void Filebase::RunOnWorkerForTest(void (*fn)(void*), void* arg) {
   task_.SendCall(&Filebase::DoRun, reinterpret_cast<uintptr_t>(fn), reinterpret_cast<uintptr_t>(arg));
 }
@@ -291,6 +291,7 @@ int Filebase::DoRun(uintptr_t fn, uintptr_t arg) {
   reinterpret_cast<void (*)(void*)>(fn)(reinterpret_cast<void*>(arg));
   return 1;
 }
+#endif
 
 int Filebase::DoSaveInternal(uintptr_t seal, uintptr_t /*unused*/) {
   return SaveInternal(static_cast<int>(seal));

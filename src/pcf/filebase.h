@@ -99,16 +99,17 @@ class Filebase {
   // most 6,000,000 ms). True when it has.
   bool WaitForPostedTasks();
 
+#if defined(STATRELAY_TEST_HOOKS)
   // Test and benchmark hook: runs fn(arg) on the worker and waits for it, the
   // way the worker runs its own timer's save.
   void RunOnWorkerForTest(void (*fn)(void*), void* arg);
 
   // Test hook: the save timer period for report files made from now on
-  // (0 restores 60000 ms). A host started by a test may get one through the
-  // environment variable STATRELAY_TEST_SAVE_PERIOD_MS instead.
+  // (0 restores 60000 ms).
   static void SetSaveTimerPeriodForTest(unsigned int period_ms);
   // Test hook: failures logged once per process may be logged again.
   static void ResetLoggedFailuresForTest();
+#endif
 
  protected:
   // Lets the worker apply every task posted so far, seals the report
@@ -142,7 +143,9 @@ class Filebase {
   int DoReportSS(uintptr_t name, uintptr_t text);
   int DoSaveInternal(uintptr_t seal, uintptr_t unused);
   int DoSignal(uintptr_t event, uintptr_t unused);
+#if defined(STATRELAY_TEST_HOOKS)
   int DoRun(uintptr_t fn, uintptr_t arg);
+#endif
 
   bool torn_down_ = false;
 };

@@ -5,9 +5,9 @@
 
 #include "pcf/registry_string.h"
 #include "pcf/storage.h"
+#include "platform/log_sink.h"
 #include "platform/path.h"
 #include "platform/registry.h"
-#include "report/log_sink.h"
 
 namespace {
 
@@ -55,7 +55,9 @@ int CPCFFileImpl::OnTimer(unsigned int id, int reserved) {
   return Filebase::OnTimer(id, reserved);
 }
 
+#if defined(STATRELAY_TEST_HOOKS)
 void CPCFFileImpl::ResetRecoveryForTest() { g_recovered.clear(); }
+#endif
 
 int CPCFFileImpl::HandleBeforeSave(platform::File* file) {
   uint64_t size = 0;

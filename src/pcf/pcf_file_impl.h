@@ -26,8 +26,10 @@ class CPCFFileImpl : public Filebase {
   // listed that is not named like a report file ("rpFile-....tmp"). Runs on the calling
   // thread; OnTimer runs it once per process.
   void RecoverPendingFiles();
+#if defined(STATRELAY_TEST_HOOKS)
   // Test hook: lets the next tick of this process recover again.
   static void ResetRecoveryForTest();
+#endif
 };
 
 #endif  // STATRELAY_PCF_PCF_FILE_IMPL_H_

@@ -3,6 +3,8 @@
 #include <atomic>
 
 namespace platform {
+
+#if defined(STATRELAY_TEST_HOOKS)
 namespace {
 
 std::atomic<const FixedClock*> g_clock{nullptr};
@@ -83,5 +85,12 @@ void FixedClock::AdvanceSeconds(int64_t seconds) {
 }
 
 void SetClockForTest(const FixedClock* clock) { g_clock.store(clock, std::memory_order_release); }
+
+#else
+
+LocalTime CurrentLocalTime() { return SystemLocalTime(); }
+int64_t SecondsSince1970() { return SystemSecondsSince1970(); }
+
+#endif  // STATRELAY_TEST_HOOKS
 
 }  // namespace platform

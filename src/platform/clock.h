@@ -27,6 +27,7 @@ LocalTime CurrentLocalTime();
 // The current time as seconds since 1970 (UTC).
 int64_t SecondsSince1970();
 
+#if defined(STATRELAY_TEST_HOOKS)
 // A clock that only moves when told. Thread-safe.
 class FixedClock {
  public:
@@ -57,6 +58,7 @@ class ScopedFixedClock {
   ScopedFixedClock(const ScopedFixedClock&) = delete;
   ScopedFixedClock& operator=(const ScopedFixedClock&) = delete;
 };
+#endif  // STATRELAY_TEST_HOOKS
 
 // The UTC offset of the computer's standard time, in minutes east of UTC: the
 // negated Bias of GetTimeZoneInformation, never the daylight-saving one (Paris

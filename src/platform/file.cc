@@ -4,6 +4,8 @@
 #include <atomic>
 
 namespace platform {
+
+#if defined(STATRELAY_TEST_HOOKS)
 namespace {
 
 std::atomic<FileFaultHook> g_fault_hook{nullptr};
@@ -22,6 +24,7 @@ bool FileFaultAllows(FileOp op, SrStringView path, uint32_t* size) {
 }
 
 }  // namespace internal
+#endif  // STATRELAY_TEST_HOOKS
 
 File::File(File&& other) noexcept
     : handle_(other.handle_),

@@ -122,7 +122,12 @@ inline constexpr uint32_t kFileErrAccessDenied = 5;
 inline constexpr uint32_t kFileErrSharingViolation = 32;  // open elsewhere for exclusive use
 inline constexpr uint32_t kFileErrDiskFull = 112;
 
-// Test hook: fault injection. When set, every operation above asks it first;
+// Test hooks. They exist only in test builds (STATRELAY_TEST_HOOKS, defined
+// for the core the tests link and never for the shipping libraries); a
+// backend calls internal::FileFaultAllows before each operation, which is a
+// constant "go ahead" in a shipping build.
+//
+// Fault injection. When set, every operation above asks it first;
 // an answer of false makes the operation fail as the system would (an injected
 // create failure reports kFileErrAccessDenied; a refused write is a full disk).
 // For writes, the hook may lower *size to make the write short: that many bytes
@@ -133,12 +138,18 @@ enum class FileOp {
   kCreate, kWrite, kSeek, kFlush, kSize, kTruncate, kRename, kRemove,
   kRead, kCopy, kRemoveTree, kCreateTemp, kList,  // the one-call helpers above
 };
+#if defined(STATRELAY_TEST_HOOKS)
 using FileFaultHook = bool (*)(FileOp op, SrStringView path, uint32_t* size);
 void SetFileFaultHookForTest(FileFaultHook hook);
+#endif
 
 namespace internal {
 // True when the operation may go ahead (no hook, or the hook allows it).
+#if defined(STATRELAY_TEST_HOOKS)
 bool FileFaultAllows(FileOp op, SrStringView path, uint32_t* size);
+#else
+inline bool FileFaultAllows(FileOp, SrStringView, uint32_t*) { return true; }
+#endif
 // Sets the calling thread's error to "disk full", for a write a hook refused.
 void SetDiskFullError();
 // The calling thread's system error code (GetLastError / errno).

@@ -39,9 +39,11 @@ SrString HostExecutableFolder();
 // The file name of the host executable with its extension ("srhost.exe"), as
 // GetModuleBaseNameW of the current process.
 SrString HostModuleBaseName();
+#if defined(STATRELAY_TEST_HOOKS)
 // Test hook: makes the three functions above answer as if the host executable
 // were `path` (a path that need not exist). Empty restores the real one.
 void SetHostExecutablePathForTest(SrStringView path);
+#endif
 
 // PathAppendW: joins `more` to `*path` with exactly one separator (leading
 // separators of `more` are dropped; an empty `*path` gives `more`).

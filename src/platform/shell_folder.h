@@ -34,10 +34,22 @@ inline constexpr int kFolderNameTooLong = 206;   // ERROR_FILENAME_EXCED_RANGE
 // (Windows may return other system error codes).
 int CreateFolderTree(SrStringView path);
 
-// Test hook: when set, ShellFolderPath asks it first and fails when it answers
-// false, as when the system cannot supply the folder. Null removes it.
+// Test hook (test builds only, as the file service's): when set,
+// ShellFolderPath asks it first and fails when it answers false, as when the
+// system cannot supply the folder. Null removes it.
+#if defined(STATRELAY_TEST_HOOKS)
 using ShellFolderFaultHook = bool (*)(int csidl);
 void SetShellFolderFaultHookForTest(ShellFolderFaultHook hook);
+#endif
+
+namespace internal {
+// True when ShellFolderPath may go ahead (no hook, or the hook allows it).
+#if defined(STATRELAY_TEST_HOOKS)
+bool ShellFolderFaultAllows(int csidl);
+#else
+inline bool ShellFolderFaultAllows(int) { return true; }
+#endif
+}  // namespace internal
 
 }  // namespace platform
 

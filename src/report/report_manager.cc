@@ -4,7 +4,7 @@
 #include "pcf/pcf_body.h"
 #include "pcf/pcf_file_impl.h"
 #include "pcf/pcf_header.h"
-#include "report/log_sink.h"
+#include "platform/log_sink.h"
 #include "task/cs_wrap.h"
 
 namespace {
@@ -53,9 +53,11 @@ int DestroyInstance() {
 
 bool HasInstance() { return g_instance.load(std::memory_order_acquire) != nullptr; }
 
+#if defined(STATRELAY_TEST_HOOKS)
 void CReportManager::SetFileFactoryForTest(FileFactory factory) {
   g_factory.store(factory != nullptr ? factory : &MakeReportFile);
 }
+#endif
 
 void CReportManager::SetUploadCheckPeriodsForTest(unsigned int first_ms, unsigned int later_ms) {
   g_first_check_ms.store(first_ms != 0 ? first_ms : kFirstUploadCheckMs);

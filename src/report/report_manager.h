@@ -91,11 +91,13 @@ class CReportManager {
   int Started() const { return started_; }
   bool HasWorker() { return task_.HasWindow(); }
   size_t ReportCount() const { return table_.load(std::memory_order_acquire)->size(); }
+#if defined(STATRELAY_TEST_HOOKS)
   // Test hook: how report files are built (null restores the real one).
   static void SetFileFactoryForTest(FileFactory factory);
   // Test hook: the first and the later periods of the upload timer, for
   // managers started from now on (0 restores the product's).
   static void SetUploadCheckPeriodsForTest(unsigned int first_ms, unsigned int later_ms);
+#endif
 
  private:
   int started_ = 0;  // guarded by the manager lock

@@ -1,6 +1,7 @@
 // A host that loads the library dynamically, starts a report, records and
 // unloads it without Stop, then keeps running while the library's threads
-// still wake: the library must have stayed mapped.
+// still wake: the library must have stayed mapped. The host loads the test
+// build of the library, whose save timer it can shorten.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -23,15 +24,16 @@ std::string LibraryPath() {
   std::string self = sr_test::SelfPath();
   std::string dir = self.substr(0, self.find_last_of("/\\") + 1);
 #if defined(_WIN32)
-  return dir + "statrelay.dll";
+  return dir + "statrelay_test.dll";
 #else
-  return dir + "libstatrelay.so";
+  return dir + "libstatrelay_test.so";
 #endif
 }
 
 using StartFn = int(SR_CALL*)(int, CPCFParam*);
 using RecordWFn = int(SR_CALL*)(uint32_t, int);
 using RecordWSFn = int(SR_CALL*)(uint32_t, const SRCHAR*, int);
+using SetPeriodFn = void(SR_CALL*)(unsigned int);
 
 #if defined(_WIN32)
 using Module = HMODULE;
@@ -59,7 +61,9 @@ SR_TEST_CHILD(UnloadWhileThreadsRun) {
   auto start = reinterpret_cast<StartFn>(Find(lib, "Start"));
   auto sr_w = reinterpret_cast<RecordWFn>(Find(lib, "SR_W"));
   auto sr_ws = reinterpret_cast<RecordWSFn>(Find(lib, "SR_WS"));
-  if (start == nullptr || sr_w == nullptr || sr_ws == nullptr) return 11;
+  auto set_period = reinterpret_cast<SetPeriodFn>(Find(lib, "SetSaveTimerPeriodForTest"));
+  if (start == nullptr || sr_w == nullptr || sr_ws == nullptr || set_period == nullptr) return 11;
+  set_period(20);
   {
     // Each report records right after its start, well within the first timer
     // period, as a host does.
@@ -82,9 +86,7 @@ SR_TEST_CHILD(UnloadWhileThreadsRun) {
 
 TEST(UnloadTest, HostUnloadingWithoutStopKeepsRunning) {
   sr_test::Sandbox box;
-  sr_test::SetEnv("STATRELAY_TEST_SAVE_PERIOD_MS", "20");
   sr_test::ChildProcess child = sr_test::StartChild("UnloadWhileThreadsRun");
-  sr_test::UnsetEnv("STATRELAY_TEST_SAVE_PERIOD_MS");
   ASSERT_TRUE(child.Started());
   EXPECT_EQ(0, child.Wait());
 }

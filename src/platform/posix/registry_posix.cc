@@ -29,8 +29,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/log_sink.h"
 #include "platform/posix/system_root.h"
-#include "report/log_sink.h"
 
 namespace platform {
 namespace {

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <cerrno>
 
 #include "platform/path.h"
@@ -10,13 +9,8 @@
 #include "platform/posix/system_root.h"
 
 namespace platform {
-namespace internal {
-extern std::atomic<ShellFolderFaultHook> g_shell_folder_hook;
-}  // namespace internal
-
 bool ShellFolderPath(int csidl, bool create, SrString* path) {
-  ShellFolderFaultHook hook = internal::g_shell_folder_hook.load();
-  if (hook != nullptr && !hook(csidl)) return false;
+  if (!internal::ShellFolderFaultAllows(csidl)) return false;
   const char* relative = nullptr;
   if (csidl == kCsidlCommonAppData) {
     relative = "ProgramData";

@@ -3,18 +3,12 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <atomic>
 
 #include "platform/path.h"
 
 namespace platform {
-namespace internal {
-extern std::atomic<ShellFolderFaultHook> g_shell_folder_hook;
-}  // namespace internal
-
 bool ShellFolderPath(int csidl, bool create, SrString* path) {
-  ShellFolderFaultHook hook = internal::g_shell_folder_hook.load();
-  if (hook != nullptr && !hook(csidl)) return false;
+  if (!internal::ShellFolderFaultAllows(csidl)) return false;
   wchar_t buf[kMaxPath] = {};
   if (!SHGetSpecialFolderPathW(nullptr, buf, csidl, create ? TRUE : FALSE)) return false;
   path->assign(buf);
