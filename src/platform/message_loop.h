@@ -27,7 +27,7 @@ class MessageWindow;
 
 // A work item that can travel through a MessageWindow. Items that will never
 // run (left queued when the loop ended) are deleted through this base. The
-// link is used only while the item is queued (POSIX).
+// link is used only while the item is in a LoopItemQueue.
 class LoopItem {
  public:
   LoopItem() = default;
@@ -37,7 +37,7 @@ class LoopItem {
 
  private:
   friend class MessageWindow;
-  friend struct MessageWindowImpl;
+  friend class LoopItemQueue;
   std::atomic<LoopItem*> loop_next_{nullptr};
 };
 

@@ -1,16 +1,11 @@
 // The worker's queue where no window messages exist.
 //
-// Posted items go through an intrusive multi-producer single-consumer queue
-// (D. Vyukov's): a post is one atomic exchange and one store, without a lock.
-// The worker announces that it is about to sleep in `state`; a poster makes a
+// Posted items go through a LoopItemQueue (lock-free, see
+// platform/loop_item_queue.h). The worker announces that it is about to sleep in `state`; a poster makes a
 // system call (a futex wake) only when it finds the worker asleep, so posting
 // to a busy worker costs no system call. Sent items, timers and the quit
 // message are rare and use a small mutex the posting path never touches.
-#include <linux/futex.h>
 #include <sched.h>
-#include <sys/syscall.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,7 +17,9 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/loop_item_queue.h"
 #include "platform/message_loop.h"
+#include "platform/posix/futex.h"
 #include "platform/thread.h"
 
 namespace platform {
@@ -48,29 +45,6 @@ int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
-}
-
-inline void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
-
-void FutexWait(std::atomic<uint32_t>* word, uint32_t expected, int64_t timeout_ms) {
-  struct timespec ts;
-  struct timespec* tsp = nullptr;
-  if (timeout_ms >= 0) {
-    ts.tv_sec = timeout_ms / 1000;
-    ts.tv_nsec = (timeout_ms % 1000) * 1000000;
-    tsp = &ts;
-  }
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAIT_PRIVATE, expected, tsp, nullptr, 0);
-}
-
-void FutexWakeOne(std::atomic<uint32_t>* word) {
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
 }
 
 enum class SendState { kPending, kDone, kFailed };
@@ -101,10 +75,7 @@ struct Timer {
 struct MessageWindowImpl {
   using Handler = MessageWindow::Handler;
 
-  // --- posted items: producers push at head_, the worker pops at tail_.
-  alignas(64) std::atomic<LoopItem*> head;
-  alignas(64) LoopItem* tail;  // worker only
-  LoopItem stub;
+  LoopItemQueue posted;
   LoopItem quit_item;  // the quit message; queued at most once at a time
   std::atomic<bool> quit_queued{false};
 
@@ -122,57 +93,9 @@ struct MessageWindowImpl {
   std::deque<SendRecord*> sends;
   std::vector<Timer> timers;
 
-  MessageWindowImpl() : head(&stub), tail(&stub) {}
-
-  void Push(LoopItem* item) {
-    item->loop_next_.store(nullptr, std::memory_order_relaxed);
-    LoopItem* prev = head.exchange(item, std::memory_order_seq_cst);
-    prev->loop_next_.store(item, std::memory_order_release);
-  }
-
-  // Worker only. Returns the oldest item, or null; *busy tells that a push is
-  // half done (the item will be there in a moment).
-  LoopItem* Pop(bool* busy) {
-    *busy = false;
-    LoopItem* t = tail;
-    LoopItem* next = t->loop_next_.load(std::memory_order_acquire);
-    if (t == &stub) {
-      if (next == nullptr) {
-        *busy = head.load(std::memory_order_seq_cst) != t;
-        return nullptr;
-      }
-      tail = next;
-      t = next;
-      next = next->loop_next_.load(std::memory_order_acquire);
-    }
-    if (next != nullptr) {
-      tail = next;
-      __builtin_prefetch(next);  // the next item's line arrives while t runs
-      return t;
-    }
-    if (head.load(std::memory_order_seq_cst) != t) {
-      *busy = true;
-      return nullptr;
-    }
-    Push(&stub);
-    next = t->loop_next_.load(std::memory_order_acquire);
-    if (next != nullptr) {
-      tail = next;
-      return t;
-    }
-    *busy = true;
-    return nullptr;
-  }
-
-  bool QueueLooksEmpty() {
-    LoopItem* t = tail;
-    return t == &stub && t->loop_next_.load(std::memory_order_acquire) == nullptr &&
-           head.load(std::memory_order_seq_cst) == t;
-  }
-
   void Wake() {
     if (state.load(std::memory_order_seq_cst) != 0 && state.exchange(0, std::memory_order_seq_cst) != 0) {
-      FutexWakeOne(&state);
+      posix::FutexWakeOne(&state);
     }
   }
 
@@ -230,7 +153,7 @@ struct MessageWindowImpl {
     for (;;) {
       if (sends_waiting.load(std::memory_order_acquire)) RunSends();
       bool busy = false;
-      LoopItem* got = Pop(&busy);
+      LoopItem* got = posted.Pop(&busy);
       if (got == &quit_item) {
         quit_queued.store(false, std::memory_order_release);
         return Next::kQuit;
@@ -261,7 +184,7 @@ struct MessageWindowImpl {
       // Announce the sleep, then look once more: a poster either sees the
       // announcement (and wakes us) or we see its item.
       state.store(1, std::memory_order_seq_cst);
-      if (!QueueLooksEmpty() || sends_waiting.load(std::memory_order_seq_cst)) {
+      if (!posted.LooksEmpty() || sends_waiting.load(std::memory_order_seq_cst)) {
         state.store(0, std::memory_order_relaxed);
         continue;
       }
@@ -274,7 +197,7 @@ struct MessageWindowImpl {
           continue;
         }
       }
-      FutexWait(&state, 1, timeout);
+      posix::FutexWait(&state, 1, timeout);
       state.store(0, std::memory_order_relaxed);
     }
   }
@@ -283,7 +206,7 @@ struct MessageWindowImpl {
   void DrainPosted() {
     for (;;) {
       bool busy = false;
-      LoopItem* got = Pop(&busy);
+      LoopItem* got = posted.Pop(&busy);
       if (got == &quit_item) {
         quit_queued.store(false, std::memory_order_release);
         continue;
@@ -373,7 +296,7 @@ bool MessageWindow::Post(LoopItem* item) {
     SetLastErrorCode(kErrorInvalidWindowHandle);
     return false;
   }
-  impl->Push(item);
+  impl->posted.Push(item);
   impl->Wake();
   return true;
 }
@@ -456,7 +379,7 @@ void MessageWindow::PostQuit() {
   MessageWindowImpl* impl = Impl(impl_);
   if (!impl->open.load(std::memory_order_acquire)) return;
   if (impl->quit_queued.exchange(true, std::memory_order_acq_rel)) return;
-  impl->Push(&impl->quit_item);
+  impl->posted.Push(&impl->quit_item);
   impl->Wake();
 }
 
