@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "report_output.h"
 #include "report_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,5 +1,6 @@
 // srdump's decoder: the documented file, a round trip through the writer, and
 // a fault for every rule of the layout.
+#include "report_output.h"
 #include "report_reader.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // ends the decoding, and everything decoded before it is kept.
 //
 // The decoder only reads inside the given buffer, whatever its contents.
-#ifndef STATRELAY_TOOLS_SRDUMP_REPORT_READER_H_
-#define STATRELAY_TOOLS_SRDUMP_REPORT_READER_H_
+#ifndef STATRELAY_TOOLS_REPORT_READER_REPORT_READER_H_
+#define STATRELAY_TOOLS_REPORT_READER_REPORT_READER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -65,14 +65,16 @@ struct Report {
 // Decodes a whole report file.
 Report ReadReport(const uint8_t* data, size_t size);
 
-// Renderings. Keys in hex ("0x05000001"), texts as UTF-8. The fault, when
-// there is one, is included after the records.
-std::string ToJson(const Report& report, const std::string& file);
-std::string ToText(const Report& report, const std::string& file);
-
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf8(const std::u16string& text);
+namespace internal {
+// snprintf into a std::string (at most 255 bytes).
+#if defined(__MINGW32__)
+__attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#else
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string Format(const char* format, ...);
+}  // namespace internal
 
 }  // namespace srdump
 
-#endif  // STATRELAY_TOOLS_SRDUMP_REPORT_READER_H_
+#endif  // STATRELAY_TOOLS_REPORT_READER_REPORT_READER_H_

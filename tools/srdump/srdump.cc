@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "report_output.h"
 #include "report_reader.h"
 
 namespace {
