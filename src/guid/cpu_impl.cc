@@ -73,7 +73,7 @@ std::string GetCpuSerialNumber() {
 }
 
 uint32_t CpuImpl::Collect() {
-  if (TakeCollectedValuesForTest(CollectorKind::kCpu, *this)) return kCollectOk;
+  if (TakeReplacedValues(CollectorKind::kCpu, *this)) return kCollectOk;
   AddDigest(*this, GetCpuBrandString());
   AddDigest(*this, GetCpuSerialNumber());
   SortUnique(*this);

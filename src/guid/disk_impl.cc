@@ -246,7 +246,7 @@ std::string ReadScsiMiniportSerial() {
 }
 
 uint32_t DiskImpl::Collect() {
-  if (TakeCollectedValuesForTest(CollectorKind::kDisk, *this)) return kCollectOk;
+  if (TakeReplacedValues(CollectorKind::kDisk, *this)) return kCollectOk;
   AddDiskSerial(*this, ReadSmartSerial());
   AddDiskSerial(*this, ReadStorageSerial());
   AddDiskSerial(*this, ReadScsiMiniportSerial());

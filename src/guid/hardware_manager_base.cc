@@ -11,7 +11,9 @@ namespace {
 
 constexpr std::string_view kSalt = "KOV.MET";
 
+#if defined(STATRELAY_TEST_HOOKS)
 std::atomic<const std::vector<std::string>*> g_test_values[3];
+#endif
 
 }  // namespace
 
@@ -40,11 +42,12 @@ void SortUnique(HardwareManagerBase& collector) {
   v.erase(std::unique(v.begin(), v.end()), v.end());
 }
 
+#if defined(STATRELAY_TEST_HOOKS)
 void SetCollectedValuesForTest(CollectorKind kind, const std::vector<std::string>* values) {
   g_test_values[static_cast<int>(kind)].store(values, std::memory_order_release);
 }
 
-bool TakeCollectedValuesForTest(CollectorKind kind, HardwareManagerBase& collector) {
+bool TakeReplacedValues(CollectorKind kind, HardwareManagerBase& collector) {
   const std::vector<std::string>* v =
       g_test_values[static_cast<int>(kind)].load(std::memory_order_acquire);
   if (v == nullptr) return false;
@@ -52,5 +55,6 @@ bool TakeCollectedValuesForTest(CollectorKind kind, HardwareManagerBase& collect
   SortUnique(collector);
   return true;
 }
+#endif
 
 }  // namespace guid

@@ -55,15 +55,22 @@ void SortUnique(HardwareManagerBase& collector);
 // Which collector a test replaces.
 enum class CollectorKind { kCpu, kDisk, kMac };
 
+#if defined(STATRELAY_TEST_HOOKS)
 // Test builds: while values is not null, Collect of every collector of that
 // kind reads no hardware and takes exactly these values (copied at each
 // Collect, then sorted and de-duplicated) as its list. null restores the
 // hardware. Not for use while a collection runs on another thread.
 void SetCollectedValuesForTest(CollectorKind kind, const std::vector<std::string>* values);
+#endif
 
 // Collect's common path: when a test replaced this kind, takes its values and
-// returns true (the caller then skips the hardware).
-bool TakeCollectedValuesForTest(CollectorKind kind, HardwareManagerBase& collector);
+// returns true (the caller then skips the hardware). Always false in a
+// shipping build.
+#if defined(STATRELAY_TEST_HOOKS)
+bool TakeReplacedValues(CollectorKind kind, HardwareManagerBase& collector);
+#else
+inline bool TakeReplacedValues(CollectorKind, HardwareManagerBase&) { return false; }
+#endif
 
 }  // namespace guid
 

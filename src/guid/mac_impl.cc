@@ -165,7 +165,7 @@ std::vector<SrString> GetPhysicalMacs(MacImpl& collector) {
 }
 
 uint32_t MacImpl::Collect() {
-  if (TakeCollectedValuesForTest(CollectorKind::kMac, *this)) return kCollectOk;
+  if (TakeReplacedValues(CollectorKind::kMac, *this)) return kCollectOk;
   std::vector<SrString> macs = GetPhysicalMacs(*this);
   macs.erase(std::unique(macs.begin(), macs.end()), macs.end());
   for (const SrString& mac : macs) AddDigest(*this, Narrow(mac));

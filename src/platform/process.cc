@@ -3,15 +3,17 @@
 #include <atomic>
 
 namespace platform {
+
+namespace internal {
+std::atomic<bool> g_descriptor_list_fallback{false};
+}  // namespace internal
+
+#if defined(STATRELAY_TEST_HOOKS)
 namespace {
 
 std::atomic<ProcessStartObserver> g_observer{nullptr};
 
 }  // namespace
-
-namespace internal {
-std::atomic<bool> g_descriptor_list_fallback{false};
-}  // namespace internal
 
 void SetDescriptorListFallbackForTest(bool on) { internal::g_descriptor_list_fallback.store(on); }
 
@@ -22,5 +24,10 @@ bool StartHiddenProcess(SrStringView executable, SrStringView argument) {
   if (ProcessStartObserver observer = g_observer.load()) observer(executable, argument, started);
   return started;
 }
+#else
+bool StartHiddenProcess(SrStringView executable, SrStringView argument) {
+  return internal::StartHiddenProcessImpl(executable, argument);
+}
+#endif
 
 }  // namespace platform

@@ -31,6 +31,7 @@ namespace platform {
 // intermediate child was made; a failing exec is not seen). Nothing is logged.
 bool StartHiddenProcess(SrStringView executable, SrStringView argument);
 
+#if defined(STATRELAY_TEST_HOOKS)
 // Test hook: called after every StartHiddenProcess with its arguments and
 // result, on the calling thread. Null removes it.
 using ProcessStartObserver = void (*)(SrStringView executable, SrStringView argument, bool started);
@@ -38,6 +39,7 @@ void SetProcessStartObserverForTest(ProcessStartObserver observer);
 // Test hook, Linux: close inherited descriptors from the /proc/self/fd list,
 // as on a kernel without close_range. Windows: no effect.
 void SetDescriptorListFallbackForTest(bool on);
+#endif
 
 namespace internal {
 extern std::atomic<bool> g_descriptor_list_fallback;

@@ -5,9 +5,11 @@
 namespace platform {
 namespace {
 
+#if defined(STATRELAY_TEST_HOOKS)
 std::mutex g_mutex;
 SystemContextForTest* g_answers = nullptr;  // guarded by g_mutex
 std::string* g_cgroup_file = nullptr;       // guarded by g_mutex
+#endif
 
 constexpr size_t kMaxCgroupList = 64 * 1024;
 
@@ -55,6 +57,7 @@ bool CgroupListIsSystemService(std::string_view list) {
   return have_v1 && v1_answer;
 }
 
+#if defined(STATRELAY_TEST_HOOKS)
 void SetSystemContextForTest(const SystemContextForTest* answers) {
   std::lock_guard<std::mutex> lock(g_mutex);
   delete g_answers;
@@ -66,8 +69,10 @@ void SetCgroupFileForTest(const std::string& path) {
   delete g_cgroup_file;
   g_cgroup_file = path.empty() ? nullptr : new std::string(path);
 }
+#endif
 
 bool QueryOsVersion(OsVersion* version) {
+#if defined(STATRELAY_TEST_HOOKS)
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_answers != nullptr) {
@@ -75,6 +80,7 @@ bool QueryOsVersion(OsVersion* version) {
       return g_answers->version_known;
     }
   }
+#endif
   *version = OsVersion();
   if (internal::QueryOsVersionImpl(version)) return true;
   *version = OsVersion();
@@ -82,6 +88,7 @@ bool QueryOsVersion(OsVersion* version) {
 }
 
 bool CurrentUserName(SrString* name) {
+#if defined(STATRELAY_TEST_HOOKS)
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_answers != nullptr) {
@@ -89,10 +96,12 @@ bool CurrentUserName(SrString* name) {
       return g_answers->user_known;
     }
   }
+#endif
   return internal::CurrentUserNameImpl(name);
 }
 
 bool CurrentSessionId(uint32_t* session) {
+#if defined(STATRELAY_TEST_HOOKS)
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_answers != nullptr) {
@@ -100,15 +109,18 @@ bool CurrentSessionId(uint32_t* session) {
       return g_answers->session_known;
     }
   }
+#endif
   return internal::CurrentSessionIdImpl(session);
 }
 
 bool InSystemServiceGroup() {
   std::string file = "/proc/self/cgroup";
+#if defined(STATRELAY_TEST_HOOKS)
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     if (g_cgroup_file != nullptr) file = *g_cgroup_file;
   }
+#endif
   return internal::InSystemServiceGroupImpl(file);
 }
 

@@ -48,6 +48,7 @@ bool InSystemServiceGroup();
 // "id:controllers:path" per line). Reads at most the first 64 KiB.
 bool CgroupListIsSystemService(std::string_view list);
 
+#if defined(STATRELAY_TEST_HOOKS)
 // Test hooks. Answers given here replace the system's for the three queries
 // above them; null restores the system's.
 struct SystemContextForTest {
@@ -62,6 +63,7 @@ void SetSystemContextForTest(const SystemContextForTest* answers);
 // Linux: the file read in place of /proc/self/cgroup (empty restores it).
 // Windows: no effect.
 void SetCgroupFileForTest(const std::string& path);
+#endif
 
 namespace internal {
 // Backends, without the test answers.

@@ -57,12 +57,12 @@ bool HasInstance() { return g_instance.load(std::memory_order_acquire) != nullpt
 void CReportManager::SetFileFactoryForTest(FileFactory factory) {
   g_factory.store(factory != nullptr ? factory : &MakeReportFile);
 }
-#endif
 
 void CReportManager::SetUploadCheckPeriodsForTest(unsigned int first_ms, unsigned int later_ms) {
   g_first_check_ms.store(first_ms != 0 ? first_ms : kFirstUploadCheckMs);
   g_later_check_ms.store(later_ms != 0 ? later_ms : kUploadCheckMs);
 }
+#endif
 
 CReportManager::CReportManager() : table_(&kEmptyTable), task_(this) {}
 
