@@ -13,9 +13,6 @@ namespace srdump {
 std::string ToJson(const Report& report, const std::string& file);
 std::string ToText(const Report& report, const std::string& file);
 
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf8(const std::u16string& text);
-
 }  // namespace srdump
 
 #endif  // STATRELAY_TOOLS_REPORT_READER_REPORT_OUTPUT_H_

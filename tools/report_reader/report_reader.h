@@ -65,7 +65,12 @@ struct Report {
 // Decodes a whole report file.
 Report ReadReport(const uint8_t* data, size_t size);
 
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string Utf8(const std::u16string& text);
+
 namespace internal {
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string* out, char32_t c);
 // snprintf into a std::string (at most 255 bytes).
 #if defined(__MINGW32__)
 __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
