@@ -19,6 +19,7 @@ std::string g_root;  // guarded by g_root_lock
 
 }  // namespace
 
+#if defined(STATRELAY_TEST_HOOKS)
 void SetCpuidForTest(CpuidHook hook) { g_cpuid.store(hook); }
 void SetDeviceAnswersForTest(DeviceAnswers* answers) { g_devices.store(answers); }
 void SetIpv4AdaptersForTest(const std::vector<IpAdapter>* adapters) { g_adapters.store(adapters); }
@@ -29,6 +30,7 @@ void SetHardwareRootForTest(const std::string& root) {
   std::lock_guard<std::mutex> lock(g_root_lock);
   g_root = root;
 }
+#endif
 
 namespace internal {
 

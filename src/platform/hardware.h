@@ -103,10 +103,13 @@ std::vector<std::string> QueryPciEthernetAddresses();
 // is none (and on other systems).
 bool QueryCpuInfoField(std::string_view name, std::string* value);
 
-// Test hooks. Each replaces one source for the whole process; null (or an
-// empty root) restores the real one. Not for use while a collection runs.
+// Test hooks (test builds only). Each replaces one source for the whole
+// process; null (or an empty root) restores the real one. Not for use while a
+// collection runs. A shipping build has no replacement.
 using CpuidHook = bool (*)(uint32_t leaf, CpuidRegisters* out);
+#if defined(STATRELAY_TEST_HOOKS)
 void SetCpuidForTest(CpuidHook hook);
+#endif
 
 // Answers of fake devices: Open decides whether a path opens; Control answers
 // an I/O control sent to an opened path (the BOOL result).
@@ -117,24 +120,34 @@ class DeviceAnswers {
   virtual int Control(SrStringView path, uint32_t code, const void* in, uint32_t in_size,
                       void* out, uint32_t out_size, uint32_t* returned) = 0;
 };
+#if defined(STATRELAY_TEST_HOOKS)
 void SetDeviceAnswersForTest(DeviceAnswers* answers);  // weak
+#endif
 
+#if defined(STATRELAY_TEST_HOOKS)
 void SetIpv4AdaptersForTest(const std::vector<IpAdapter>* adapters);  // weak
+#endif
 
 // Linux: the folder that stands for "/" when sysfs, procfs and the udev
 // database are read.
+#if defined(STATRELAY_TEST_HOOKS)
 void SetHardwareRootForTest(const std::string& root);
+#endif
 
 // Linux: the answer of HDIO_GET_IDENTITY for a disk (kernel name such as
 // "sda"): false when the device refuses, else the 512 bytes.
 using AtaIdentifyHook = bool (*)(std::string_view disk, uint8_t out[512]);
+#if defined(STATRELAY_TEST_HOOKS)
 void SetAtaIdentifyForTest(AtaIdentifyHook hook);
+#endif
 
 // Linux: the permanent address of an interface: false when the system gives
 // none, else *size bytes (at most 32) in out.
 using PermanentAddressHook = bool (*)(std::string_view interface_name, uint8_t out[32],
                                       uint32_t* size);
+#if defined(STATRELAY_TEST_HOOKS)
 void SetPermanentAddressForTest(PermanentAddressHook hook);
+#endif
 
 namespace internal {
 // The replacements in force (null or empty when none).
