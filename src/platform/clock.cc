@@ -90,6 +90,7 @@ void SetClockForTest(const FixedClock* clock) { g_clock.store(clock, std::memory
 
 LocalTime CurrentLocalTime() { return SystemLocalTime(); }
 int64_t SecondsSince1970() { return SystemSecondsSince1970(); }
+bool StandardUtcOffsetMinutes(int32_t* minutes) { return SystemStandardUtcOffsetMinutes(minutes); }
 
 #endif  // STATRELAY_TEST_HOOKS
 

@@ -68,10 +68,12 @@ class ScopedFixedClock {
 // the system cannot tell. Thread-safe.
 bool StandardUtcOffsetMinutes(int32_t* minutes);
 
+#if defined(STATRELAY_TEST_HOOKS)
 // Test hook: replaces the system's answer of StandardUtcOffsetMinutes with
 // `source` (called on every use, from any thread); null restores it.
 using UtcOffsetSource = bool (*)(int32_t* minutes);
 void SetUtcOffsetSourceForTest(UtcOffsetSource source);
+#endif
 
 // Backends: the system's readings, ignoring any installed clock.
 LocalTime SystemLocalTime();
