@@ -16,6 +16,9 @@ build() {
   cmake --build --preset "$1"
 }
 
+step "layers of the core's includes"
+cmake/check-layers.sh
+
 step "native"
 build native
 ctest --preset native
