@@ -554,4 +554,21 @@ TEST_F(UploadDispatchTest, AMissingOrUnusableHelperIsSilent) {
   EXPECT_TRUE(fs::is_empty(FsPath(box_.Path("records"))));
 }
 
+TEST_F(UploadDispatchTest, AHelperPathBeyondTheLimitIsNotTried) {
+  ListFile();
+  // The helper's path must fit 260 units with its NUL, as the host's does.
+  static const struct {
+    size_t folder;  // length of the host executable's folder
+    int starts;
+  } kCases[] = {{259 - 17, 1}, {259 - 16, 0}, {300, 0}};
+  for (const auto& c : kCases) {
+    SrString folder = box_.WidePath("");
+    folder.resize(c.folder, SRT('d'));
+    platform::SetHostExecutablePathForTest(folder + platform::kPathSeparator + SRT("h.exe"));
+    ClearStarts();
+    CReportManager::LaunchUploadProcess();
+    EXPECT_EQ(c.starts, static_cast<int>(Starts().size())) << c.folder;
+  }
+}
+
 }  // namespace
