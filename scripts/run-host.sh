@@ -40,4 +40,7 @@ chmod 755 "$host/LumoraHelper.exe"
 
 export STATRELAY_ROOT="$scratch/root"
 "$host/srreg" add 'HKLM\Software\Norvo_Srp_pos\SRP' /v report /t REG_DWORD /d 2 /f >/dev/null
+# The channel the installer recorded.
+"$host/srreg" add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Lumora' /v InstallChannel /t REG_SZ \
+  /d web-download /f >/dev/null
 "$host/srhost" "$@"
