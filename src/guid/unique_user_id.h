@@ -10,9 +10,10 @@ namespace user_info {
 
 class UniqueUserID {
  public:
-  // Writes the machine identifier with its NUL into buffer and returns 1; when
-  // no identifier is available or it does not fit below capacity (in code
-  // units), leaves the buffer unchanged and returns 0.
+  // Writes the machine identifier (guid::GetMachineId, computed on the first
+  // call of the process) as wide text with its NUL into buffer and returns 1;
+  // when its length is not below capacity (in code units), leaves the buffer
+  // unchanged and returns 0.
   static int GetId(SRCHAR* buffer, uint32_t capacity);
 };
 

@@ -16,6 +16,16 @@ namespace platform {
 inline constexpr int kCsidlCommonAppData = 35;
 inline constexpr int kCsidlCommonDocuments = 46;
 
+// Whether a path built on a folder that could not be had (the empty text
+// followed by "\Name\...") names a usable place: on Windows it is a folder at
+// the root of the current drive; on Linux it would be the file system's root,
+// which the library never uses.
+#if defined(_WIN32)
+inline constexpr bool kFolderlessPathsUsable = true;
+#else
+inline constexpr bool kFolderlessPathsUsable = false;
+#endif
+
 // SHGetSpecialFolderPathW (no window): the folder's path, created first when
 // `create` is set. False (path unspecified) when the folder is unknown or,
 // with `create`, could not be created.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "guid/machine_id.h"
 #include "platform/clock.h"
 #include "platform/registry.h"
 #include "support/sandbox.h"
@@ -105,7 +106,7 @@ Bytes Serialized(CPCFHeader& header) {
   return out;
 }
 
-TEST(HeaderTest, SerializesFieldsTimeAndEmptyIdentifier) {
+TEST(HeaderTest, SerializesFieldsTimeAndMachineIdentifier) {
   sr_test::Sandbox box;
   platform::FixedClock clock({2026, 12, 10, 1, 2, 3, 456}, 1796864523);
   platform::ScopedFixedClock use(&clock);
@@ -115,9 +116,12 @@ TEST(HeaderTest, SerializesFieldsTimeAndEmptyIdentifier) {
   Bytes expected(280, 0);
   const Bytes fields = {0x02, 0x00, 0x05, 0x01, 0x03, 0x00, 0x70, 0x11,  // version
                         0xEA, 0x07, 0x0C, 0x00, 0x0A, 0x00,              // 2026-12-10
-                        0x01, 0x00, 0x02, 0x00, 0x03, 0x00,              // 01:02:03
-                        0x7B, 0x00, 0x7D, 0x00};                         // "{}"
+                        0x01, 0x00, 0x02, 0x00, 0x03, 0x00};             // 01:02:03
   std::copy(fields.begin(), fields.end(), expected.begin());
+  // "{" + the machine identifier + "}", UTF-16LE.
+  const std::string id = std::string("{") + guid::GetMachineId() + "}";
+  ASSERT_EQ(34u, id.size());
+  for (size_t i = 0; i < id.size(); ++i) expected[20 + 2 * i] = static_cast<uint8_t>(id[i]);
   EXPECT_EQ(expected, Serialized(header));
   EXPECT_EQ(0, header.IsModified());
 

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "guid/identity_store.h"
+#include "guid/machine_identity.h"
 #include "pcf/pcf_body.h"
 #include "pcf/pcf_file_impl.h"
 #include "pcf/pcf_header.h"
@@ -588,7 +590,13 @@ TEST_F(PersistenceTest, AHostsRecordingsReachOneSealedFileAtStop) {
   srdump::Report report = Decode(files[0]);
   EXPECT_FALSE(report.fault.has_value());
   EXPECT_EQ(2, report.header.major);
-  EXPECT_EQ(u"{}", report.header.identifier);
+  // The identifier the host computed and kept in the shared store.
+  guid::IdentityStore store;
+  store.SetPath(guid::StorePath());
+  store.Load();
+  const std::string id = store.GetValue("config4", "config11");
+  EXPECT_EQ(32u, id.size());
+  EXPECT_EQ(u"{" + W(id) + u"}", report.header.identifier);
   auto processing = Values(kProcessingKey);
   ASSERT_EQ(1u, processing.size());
   EXPECT_EQ(W(files[0]), processing.begin()->first);
