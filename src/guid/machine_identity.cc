@@ -102,9 +102,9 @@ ComponentResult Reconcile(IdentityStore& store, HardwareManagerBase& collector,
   return result;
 }
 
-SrString StorePath() {
+SrString StorePath(bool create_folder) {
   SrString path;
-  if (!platform::ShellFolderPath(platform::kCsidlCommonDocuments, true, &path)) {
+  if (!platform::ShellFolderPath(platform::kCsidlCommonDocuments, create_folder, &path)) {
     if (!platform::kFolderlessPathsUsable) return SrString();
     path.clear();
   }
@@ -130,7 +130,7 @@ std::string ComputeMachineId(MachineIdentity* identity) {
 
 std::string ComputeMachineId(MachineIdentity* identity, bool save, IdentityReport* report) {
   IdentityStore& store = identity->store;
-  store.SetPath(StorePath());
+  store.SetPath(StorePath(save));
   store.Load();
   const std::string stored_id = store.GetValue(kChosenSection, kIdentifierKey);
 

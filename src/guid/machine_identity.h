@@ -58,9 +58,10 @@ ComponentResult Reconcile(IdentityStore& store, HardwareManagerBase& collector,
                           std::string_view list_section, std::string_view chosen_key);
 
 // The store's full path: the all-users documents folder followed by
-// "\Norvo\Common\I18N\conf.db". When the folder cannot be had: the suffix alone
-// on Windows; "" (no store) on Linux.
-SrString StorePath();
+// "\Norvo\Common\I18N\conf.db" (the documents folder created when missing and
+// `create_folder` is set). When the folder cannot be had: the suffix alone on
+// Windows; "" (no store) on Linux.
+SrString StorePath(bool create_folder = true);
 
 // The last-resort identifier's text form of a GUID: "%08X%04X%04x" and eight
 // "%02X", 32 characters without braces or hyphens.
@@ -99,7 +100,7 @@ struct IdentityReport {
 std::string ComputeMachineId(MachineIdentity* identity);
 
 // The same, saving the store only when `save` is set (otherwise nothing on
-// disk changes); fills *report when given.
+// disk changes, the documents folder included); fills *report when given.
 std::string ComputeMachineId(MachineIdentity* identity, bool save, IdentityReport* report);
 
 }  // namespace guid
