@@ -596,7 +596,9 @@ TEST_F(PersistenceTest, AHostsRecordingsReachOneSealedFileAtStop) {
   store.Load();
   const std::string id = store.GetValue("config4", "config11");
   EXPECT_EQ(32u, id.size());
-  EXPECT_EQ(u"{" + W(id) + u"}", report.header.identifier);
+  std::u16string expected = u"{";
+  for (char c : id) expected += static_cast<char16_t>(c);
+  EXPECT_EQ(expected + u"}", report.header.identifier);
   auto processing = Values(kProcessingKey);
   ASSERT_EQ(1u, processing.size());
   EXPECT_EQ(W(files[0]), processing.begin()->first);
