@@ -13,11 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "common/initialize.h"
+#include "common/rate_reporter.h"
 #include "guid/machine_id.h"
 #include "guid/machine_identity.h"
 #include "guid/unique_user_id.h"
@@ -68,22 +68,12 @@ void BM_HeaderIdentifier(benchmark::State& state) {
 }
 BENCHMARK(BM_HeaderIdentifier);
 
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public bench::RateReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (median || (run.run_type == Run::RT_Iteration && !has_median_)) {
-        ns_[run.run_name.function_name] = run.GetAdjustedRealTime();
-      }
-      has_median_ = has_median_ || median;
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
     auto ratio = [this](const char* a, const char* b) {
-      return ns_.count(a) && ns_.count(b) && ns_[b] > 0 ? ns_[a] / ns_[b] : 0.0;
+      return Time(a) > 0 && Time(b) > 0 ? Time(a) / Time(b) : 0.0;
     };
     std::printf("\nfirst computation / store read: %.2fx (target <= 5)%s\n",
                 ratio("BM_FirstComputation", "BM_ReadStoreFloor"),
@@ -93,10 +83,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("header identifier (GetId) / atomic load: %.2fx (no computation once cached)\n",
                 ratio("BM_HeaderIdentifier", "BM_AtomicLoadFloor"));
   }
-
- private:
-  std::map<std::string, double> ns_;
-  bool has_median_ = false;
 };
 
 }  // namespace
