@@ -7,7 +7,9 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "guid/hardware_manager_base.h"
 #include "guid/unique_user_id.h"
 #include "support/child_process.h"
 #include "support/sandbox.h"
@@ -17,8 +19,14 @@ namespace {
 
 // Each child is a fresh process: nothing cached, no computation begun.
 
-// Two threads ask at once: both get the same text (one computed it).
+// Two threads ask at once: both get the same text (one computed it, or, when
+// the first computation took longer than the wait, both computed the same).
 SR_TEST_CHILD(TwoThreadsAtOnce) {
+  // Fixed hardware: without any, each computation would make its own GUID.
+  const std::vector<std::string> values = {std::string(32, '1')};
+  for (auto kind : {CollectorKind::kCpu, CollectorKind::kDisk, CollectorKind::kMac}) {
+    SetCollectedValuesForTest(kind, &values);
+  }
   const char* a = nullptr;
   const char* b = nullptr;
   std::thread first([&] { a = GetMachineId(); });
