@@ -32,7 +32,9 @@ std::atomic<Superseded*> g_superseded{nullptr};
 constexpr int kWaitRounds = 10;
 constexpr auto kWaitPause = std::chrono::milliseconds(55);
 
+#if defined(STATRELAY_TEST_HOOKS)
 std::atomic<bool> g_fail_for_test{false};
+#endif
 
 const char* Publish(const std::string& id) {
   char* text = new char[id.size() + 1];
@@ -50,7 +52,9 @@ const char* Publish(const std::string& id) {
 
 }  // namespace
 
+#if defined(STATRELAY_TEST_HOOKS)
 void SetMachineIdFailureForTest(bool fail) { g_fail_for_test.store(fail); }
+#endif
 
 const char* GetMachineId() {
   const char* id = g_cached.load(std::memory_order_acquire);
@@ -68,7 +72,9 @@ const char* GetMachineId() {
     std::string computed;
     {
       MachineIdentity identity;
+#if defined(STATRELAY_TEST_HOOKS)
       if (g_fail_for_test.load()) throw std::runtime_error("machine identifier: failure for test");
+#endif
       computed = ComputeMachineId(&identity);
     }
     return Publish(computed);

@@ -17,8 +17,10 @@ inline constexpr char kFallbackMachineId[] = "30000000000000000000000000000001";
 // call (after the same wait) computes again.
 const char* GetMachineId();
 
-// Test hook: while set, every computation fails as a fault inside it would.
+#if defined(STATRELAY_TEST_HOOKS)
+// Test builds: while set, every computation fails as a fault inside it would.
 void SetMachineIdFailureForTest(bool fail);
+#endif
 
 }  // namespace guid
 
