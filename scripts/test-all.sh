@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every configuration and runs every test:
 #   Linux native (with the export and install checks), ASan+UBSan, TSan,
-#   Windows x86_64 under wine64, the i686 shipping DLL with its export check,
+#   Windows x86_64 under wine64, the i686 build (the shipping architecture)
+#   under 32-bit Wine, the i686 shipping DLL with its export check,
 #   short fuzz runs, and a build of the benchmarks.
 # Stops at the first failure with a non-zero exit.
 set -euo pipefail
@@ -35,6 +36,10 @@ ctest --preset tsan
 step "windows-x64 under wine64"
 build windows-x64
 ctest --preset windows-x64
+
+step "windows-x86-tests: the i686 build under 32-bit Wine (64-bit prefix)"
+build windows-x86-tests
+ctest --preset windows-x86-tests
 
 step "windows-x86: the shipping 32-bit DLL"
 build windows-x86
