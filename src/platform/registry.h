@@ -1,6 +1,8 @@
 // Registry service: HKLM and HKCU keys holding typed values.
 //
-// Windows: the real registry (the view a 32-bit process sees by default).
+// Windows: the real registry. HKLM is always reached in the view a 32-bit
+// process sees by default, also from a 64-bit build, so that 32- and 64-bit
+// hosts and the upload process share one set of lists; HKCU as it is.
 // Linux: a SQLite hive at <system root>/registry.db; key and value names are
 // compared without regard to ASCII case, values are enumerated in creation
 // order, HKCU is kept per user id, and every change is one transaction that
@@ -23,6 +25,11 @@
 namespace platform {
 
 enum class RegRoot { kLocalMachine, kCurrentUser };
+
+// Which view of a 64-bit Windows registry a call reaches: the library's (HKLM
+// in the 32-bit view, HKCU as it is), or the 32-bit or 64-bit view of both
+// roots (for tools). Linux has one view.
+enum class RegView { kLibrary, k32, k64 };
 
 inline constexpr uint32_t kRegSz = 1;
 inline constexpr uint32_t kRegExpandSz = 2;
@@ -52,10 +59,10 @@ class RegistryKey {
   RegistryKey& operator=(const RegistryKey&) = delete;
 
   // Opens an existing key for reading, or for reading and writing.
-  long Open(RegRoot root, SrStringView path, bool writable);
+  long Open(RegRoot root, SrStringView path, bool writable, RegView view = RegView::kLibrary);
   // Opens the key, creating it and its missing parents first (with the open
   // security attributes, so that every user may change them).
-  long Create(RegRoot root, SrStringView path);
+  long Create(RegRoot root, SrStringView path, RegView view = RegView::kLibrary);
   bool IsOpen() const { return handle_ != nullptr; }
   void Close();
 
@@ -99,7 +106,7 @@ long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32
 long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name);
 // Deletes a key with all its subkeys and values. An empty path is refused
 // (kErrInvalidParameter): a root is never emptied.
-long DeleteRegistryTree(RegRoot root, SrStringView path);
+long DeleteRegistryTree(RegRoot root, SrStringView path, RegView view = RegView::kLibrary);
 
 }  // namespace platform
 

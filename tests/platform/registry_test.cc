@@ -366,6 +366,33 @@ TEST(RegistryTest, CurrentUserIsItsOwnRoot) {
   DeleteRegistryTree(RegRoot::kLocalMachine, SRT("SOFTWARE\\Lumora"));
 }
 
+// HKLM is the 32-bit view from every build, whichever way a key is reached
+// (a 64-bit host must see the lists the 32-bit upload process sees); Linux
+// has one view, so there every view sees everything.
+TEST(RegistryTest, LocalMachineIsTheThirtyTwoBitView) {
+  sr_test::Sandbox sandbox;
+#if defined(_WIN32)
+  const bool one_view = false;
+#else
+  const bool one_view = true;
+#endif
+  uint32_t v = 7, got = 0, size = 4;
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, Path("View"), SRT("v"), kRegDword, &v, 4));
+  RegistryKey key;
+  EXPECT_EQ(kErrSuccess, key.Open(RegRoot::kLocalMachine, Path("View"), false, RegView::k32));
+  EXPECT_EQ(one_view ? kErrSuccess : kErrFileNotFound,
+            key.Open(RegRoot::kLocalMachine, Path("View"), false, RegView::k64));
+  // A tree deleted in the other view leaves this one alone; in this view it goes.
+  EXPECT_EQ(one_view ? kErrSuccess : kErrFileNotFound,
+            DeleteRegistryTree(RegRoot::kLocalMachine, Path("View"), RegView::k64));
+  if (!one_view) {
+    EXPECT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, Path("View"), SRT("v"), nullptr, &got, &size));
+    EXPECT_EQ(7u, got);
+    EXPECT_EQ(kErrSuccess, DeleteRegistryTree(RegRoot::kLocalMachine, Path("View")));
+  }
+  EXPECT_EQ(kErrFileNotFound, key.Open(RegRoot::kLocalMachine, Path("View"), false, RegView::k32));
+}
+
 // Writes argv[1] values named "<argv[0]>-<n>" into the stress key, from two
 // threads (each thread has its own connection to the hive on Linux).
 SR_TEST_CHILD(RegistryWriter) {

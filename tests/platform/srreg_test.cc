@@ -87,6 +87,40 @@ TEST(SrregTest, CommandsBehaveLikeRegExe) {
   }
 }
 
+// /reg:32 and /reg:64 as reg.exe has them; without either, the library's
+// view (HKLM in the 32-bit view). Linux has one view for all three.
+TEST(SrregTest, ViewOptionsChooseTheRegistryView) {
+  sr_test::Sandbox sandbox;
+#if defined(_WIN32)
+  const int other_view = 1;
+#else
+  const int other_view = 0;
+#endif
+  static const struct {
+    std::vector<std::string> args;
+    int exit_code;  // -1: that of a look into the other view
+  } kSteps[] = {
+      {{"add", "HKLM\\" KEY, "/v", "Where", "/d", "32", "/f"}, 0},
+      {{"query", "HKLM\\" KEY, "/v", "Where", "/reg:32"}, 0},
+      {{"query", "HKLM\\" KEY, "/v", "Where", "/REG:64"}, -1},
+      {{"add", "HKLM\\" KEY "\\Only64", "/reg:64", "/f"}, 0},
+      {{"query", "HKLM\\" KEY "\\Only64"}, -1},
+      {{"delete", "HKLM\\" KEY "\\Only64", "/f", "/reg:64"}, 0},
+      {{"query", "HKLM\\" KEY, "/reg:16"}, 1},
+      {{"query", "HKLM\\" KEY, "/reg:32", "/reg:64"}, 1},
+      {{"delete", "HKLM\\" KEY, "/f"}, 0},
+      {{"query", "HKLM\\" KEY, "/reg:32"}, 1},
+  };
+  for (const auto& s : kSteps) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    std::string label;
+    for (const std::string& a : s.args) label += " " + a;
+    EXPECT_EQ(s.exit_code < 0 ? other_view : s.exit_code, srreg::RunRegCommand(s.args, in, out, err))
+        << label << "\n" << err.str();
+  }
+}
+
 }  // namespace
 
 #endif  // SR_HAVE_SRREG

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/registry.h"
+
 #if defined(_WIN32)
 #include <shlobj.h>
 #include <windows.h>
@@ -42,11 +44,17 @@ std::string MakeTempDir() {
 }
 
 #if defined(_WIN32)
-// The product's registry keys and shared folders in the Wine prefix.
+// The product's registry keys and shared folders in the Wine prefix. HKLM in
+// both views: the library's (32-bit) one, and the 64-bit one where an older
+// build or a test may have left keys.
 void WipeWindowsState() {
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"Software\\Norvo_Srp_pos");
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Lumora");
-  RegDeleteTreeW(HKEY_CURRENT_USER, L"SOFTWARE\\Lumora");
+  using platform::RegRoot;
+  using platform::RegView;
+  for (RegView view : {RegView::k32, RegView::k64}) {
+    platform::DeleteRegistryTree(RegRoot::kLocalMachine, SRT("Software\\Norvo_Srp_pos"), view);
+    platform::DeleteRegistryTree(RegRoot::kLocalMachine, SRT("SOFTWARE\\Lumora"), view);
+  }
+  platform::DeleteRegistryTree(RegRoot::kCurrentUser, SRT("SOFTWARE\\Lumora"));
   wchar_t buf[MAX_PATH];
   std::error_code ec;
   if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, buf))) {

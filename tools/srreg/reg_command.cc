@@ -24,14 +24,16 @@ const char kNotFound[] = "ERROR: The system was unable to find the specified reg
 const char kDone[] = "The operation completed successfully.\n";
 
 const char kUsage[] =
-    "SRREG QUERY  KEY [/v NAME | /ve]\n"
-    "SRREG ADD    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/s SEPARATOR] [/f]\n"
-    "SRREG DELETE KEY [/v NAME | /ve | /va] [/f]\n"
+    "SRREG QUERY  KEY [/v NAME | /ve] [/reg:32 | /reg:64]\n"
+    "SRREG ADD    KEY [/v NAME | /ve] [/t TYPE] [/d DATA] [/s SEPARATOR] [/f] [/reg:32 | /reg:64]\n"
+    "SRREG DELETE KEY [/v NAME | /ve | /va] [/f] [/reg:32 | /reg:64]\n"
     "\n"
     "  KEY   HKLM\\path or HKCU\\path (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER)\n"
     "  TYPE  REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ, REG_DWORD, REG_QWORD,\n"
     "        REG_BINARY, REG_NONE\n"
-    "  /f    no question before overwriting or deleting\n";
+    "  /f    no question before overwriting or deleting\n"
+    "  /reg:32, /reg:64  the 32-bit or 64-bit view of the registry (Windows); by\n"
+    "        default the library's view: HKLM in the 32-bit view, HKCU as it is\n";
 
 struct TypeName {
   uint32_t type;
@@ -69,6 +71,8 @@ struct Command {
   bool has_separator = false;
   std::string separator = "\\0";
   bool force = false;
+  bool has_view = false;
+  platform::RegView view = platform::RegView::kLibrary;
 };
 
 enum class Parse { kOk, kSyntax, kKeyName };
@@ -121,6 +125,9 @@ Parse ParseArgs(const std::vector<std::string>& args, Command* c) {
       c->separator = args[++i];
     } else if (opt == "F" && (is_add || is_delete) && !c->force) {
       c->force = true;
+    } else if ((opt == "REG:32" || opt == "REG:64") && !c->has_view) {
+      c->has_view = true;
+      c->view = opt == "REG:32" ? platform::RegView::k32 : platform::RegView::k64;
     } else {
       return Parse::kSyntax;
     }
@@ -266,7 +273,7 @@ bool Confirm(std::istream& in, std::ostream& out, const std::string& question) {
 
 int Query(const Command& c, std::ostream& out, std::ostream& err) {
   RegistryKey key;
-  long r = key.Open(c.root, text::FromUtf8(c.path), false);
+  long r = key.Open(c.root, text::FromUtf8(c.path), false, c.view);
   if (r != platform::kErrSuccess) return Fail(err, r);
   if (c.has_value) {
     uint32_t type = 0;
@@ -422,7 +429,7 @@ int Add(const Command& c, std::istream& in, std::ostream& out, std::ostream& err
   std::string bytes;
   if (!EncodeData(c, type, &bytes, err)) return 1;
   RegistryKey key;
-  long r = key.Create(c.root, text::FromUtf8(c.path));
+  long r = key.Create(c.root, text::FromUtf8(c.path), c.view);
   if (r != platform::kErrSuccess) return Fail(err, r);
   if (c.has_value || c.has_data || c.has_type) {
     SrString name = text::FromUtf8(c.value);
@@ -444,20 +451,20 @@ int Delete(const Command& c, std::istream& in, std::ostream& out, std::ostream& 
   SrString path = text::FromUtf8(c.path);
   if (!c.has_value && !c.all_values) {
     RegistryKey probe;
-    long r = probe.Open(c.root, path, false);
+    long r = probe.Open(c.root, path, false, c.view);
     if (r != platform::kErrSuccess) return Fail(err, r);
     probe.Close();
     if (!c.force && !Confirm(in, out, "Delete the registry key " + KeyText(c))) {
       out << "The operation was canceled by the user.\n";
       return 0;
     }
-    r = platform::DeleteRegistryTree(c.root, path);
+    r = platform::DeleteRegistryTree(c.root, path, c.view);
     if (r != platform::kErrSuccess) return Fail(err, r);
     out << kDone;
     return 0;
   }
   RegistryKey key;
-  long r = key.Open(c.root, path, true);
+  long r = key.Open(c.root, path, true, c.view);
   if (r != platform::kErrSuccess) return Fail(err, r);
   if (c.all_values) {
     if (!c.force && !Confirm(in, out, "Delete all values under the registry key " + KeyText(c))) {

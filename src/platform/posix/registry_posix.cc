@@ -189,7 +189,7 @@ void RegistryKey::Close() {
   handle_ = nullptr;
 }
 
-long RegistryKey::Open(RegRoot root, SrStringView path, bool writable) {
+long RegistryKey::Open(RegRoot root, SrStringView path, bool writable, RegView /*view*/) {
   Close();
   int64_t id = 0;
   long r = OnPath(root, path, false, false, [&](Connection*, int64_t key) -> long {
@@ -201,7 +201,7 @@ long RegistryKey::Open(RegRoot root, SrStringView path, bool writable) {
   return kErrSuccess;
 }
 
-long RegistryKey::Create(RegRoot root, SrStringView path) {
+long RegistryKey::Create(RegRoot root, SrStringView path, RegView /*view*/) {
   Close();
   std::vector<SrStringView> names;
   long r = SplitPath(path, &names);
@@ -357,7 +357,7 @@ long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32
   });
 }
 
-long DeleteRegistryTree(RegRoot root, SrStringView path) {
+long DeleteRegistryTree(RegRoot root, SrStringView path, RegView /*view*/) {
   std::vector<SrStringView> names;
   long r = SplitPath(path, &names);
   if (r != kErrSuccess) return r;

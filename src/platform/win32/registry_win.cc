@@ -1,5 +1,6 @@
-// Registry service on Windows: the real registry, in the view the process sees
-// by default (no KEY_WOW64 flag).
+// Registry service on Windows: the real registry. HKLM is reached in the 32-bit
+// view from every build (KEY_WOW64_32KEY; a 32-bit process is in that view
+// anyway, and 32-bit Windows ignores the flag).
 #include "platform/registry.h"
 
 #include <windows.h>
@@ -15,6 +16,20 @@ namespace {
 
 HKEY RootKey(RegRoot root) {
   return root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+// The view flag for an access below `root`. Calls that take no access mask
+// (RegDeleteTreeW, SHGetValueW) must open the key with it first.
+REGSAM ViewFlag(RegRoot root, RegView view) {
+  switch (view) {
+    case RegView::k32:
+      return KEY_WOW64_32KEY;
+    case RegView::k64:
+      return KEY_WOW64_64KEY;
+    case RegView::kLibrary:
+      break;
+  }
+  return root == RegRoot::kLocalMachine ? KEY_WOW64_32KEY : 0;
 }
 
 HKEY KeyOf(void* handle) { return static_cast<HKEY>(handle); }
@@ -53,21 +68,21 @@ void RegistryKey::Close() {
   handle_ = nullptr;
 }
 
-long RegistryKey::Open(RegRoot root, SrStringView path, bool writable) {
+long RegistryKey::Open(RegRoot root, SrStringView path, bool writable, RegView view) {
   Close();
   HKEY key = nullptr;
-  REGSAM access = writable ? (KEY_READ | KEY_WRITE) : KEY_READ;
+  REGSAM access = (writable ? (KEY_READ | KEY_WRITE) : KEY_READ) | ViewFlag(root, view);
   long r = RegOpenKeyExW(RootKey(root), Wide(path).c_str(), 0, access, &key);
   if (r == ERROR_SUCCESS) handle_ = key;
   return r;
 }
 
-long RegistryKey::Create(RegRoot root, SrStringView path) {
+long RegistryKey::Create(RegRoot root, SrStringView path, RegView view) {
   Close();
   win32::OpenSecurity security;
   HKEY key = nullptr;
-  long r = RegCreateKeyExW(RootKey(root), Wide(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                           security.get(), &key, nullptr);
+  long r = RegCreateKeyExW(RootKey(root), Wide(path).c_str(), 0, nullptr, 0,
+                           KEY_ALL_ACCESS | ViewFlag(root, view), security.get(), &key, nullptr);
   if (r == ERROR_SUCCESS) handle_ = key;
   return r;
 }
@@ -161,10 +176,21 @@ long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32
   return key.SetValue(name, type, data, size);
 }
 
-long DeleteRegistryTree(RegRoot root, SrStringView path) {
+long DeleteRegistryTree(RegRoot root, SrStringView path, RegView view) {
   while (!path.empty() && path.back() == '\\') path.remove_suffix(1);
   if (path.empty()) return kErrInvalidParameter;
-  return RegDeleteTreeW(RootKey(root), Wide(path).c_str());
+  // RegDeleteTreeW takes no view: empty the key through a handle opened in the
+  // view, then delete the key itself in that view.
+  const REGSAM flag = ViewFlag(root, view);
+  const std::wstring wide = Wide(path);
+  HKEY key = nullptr;
+  long r = RegOpenKeyExW(RootKey(root), wide.c_str(), 0,
+                         DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | flag, &key);
+  if (r != ERROR_SUCCESS) return r;
+  r = RegDeleteTreeW(key, nullptr);
+  RegCloseKey(key);
+  if (r != ERROR_SUCCESS) return r;
+  return RegDeleteKeyExW(RootKey(root), wide.c_str(), flag, 0);
 }
 
 }  // namespace platform
