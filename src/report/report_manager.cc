@@ -1,5 +1,7 @@
 #include "report/report_manager.h"
 
+#include <memory>
+
 #include "pcf/filebase.h"
 #include "pcf/pcf_body.h"
 #include "pcf/pcf_file_impl.h"
@@ -33,10 +35,15 @@ CReportManager* GetInstance() {
   CReportManager* instance = g_instance.load(std::memory_order_acquire);
   if (instance != nullptr) return instance;
   g_manager_lock.Lock();
-  instance = g_instance.load(std::memory_order_acquire);
-  if (instance == nullptr) {
-    instance = new CReportManager;
-    g_instance.store(instance, std::memory_order_release);
+  try {
+    instance = g_instance.load(std::memory_order_acquire);
+    if (instance == nullptr) {
+      instance = new CReportManager;
+      g_instance.store(instance, std::memory_order_release);
+    }
+  } catch (...) {  // out of memory: the lock must not stay taken
+    g_manager_lock.Unlock();
+    throw;
   }
   g_manager_lock.Unlock();
   return instance;
@@ -82,22 +89,30 @@ int CReportManager::StartReport(int report, CPCFParam* param) {
     }
     started_ = 1;  // also after a failed start: it is not tried again
   }
-  const ReportTable* current = table_.load(std::memory_order_acquire);
-  if (current->find(report) == current->end() && IsAcceptedReport(report)) {
-    Filebase* file = g_factory.load()(report);
-    if (param != nullptr) {
-      file->SetParam(param);
-    } else {
-      // No block: the report gets the installation's facts, read here under
-      // the lock so that only the call that makes the report reads them.
-      CPCFParam defaults(nullptr, nullptr, nullptr);
-      file->SetParam(&defaults);
+  try {
+    const ReportTable* current = table_.load(std::memory_order_acquire);
+    if (current->find(report) == current->end() && IsAcceptedReport(report)) {
+      // Out of memory anywhere here leaves no half-published report.
+      std::unique_ptr<ReportTable> next(new ReportTable(*current));
+      Filebase*& slot = (*next)[report];
+      tables_.reserve(tables_.size() + 1);
+      std::unique_ptr<Filebase> file(g_factory.load()(report));
+      if (param != nullptr) {
+        file->SetParam(param);
+      } else {
+        // No block: the report gets the installation's facts, read here under
+        // the lock so that only the call that makes the report reads them.
+        CPCFParam defaults(nullptr, nullptr, nullptr);
+        file->SetParam(&defaults);
+      }
+      file->Init();
+      slot = file.release();
+      tables_.push_back(next.get());  // room reserved: does not throw
+      table_.store(next.release(), std::memory_order_release);
     }
-    file->Init();
-    auto* next = new ReportTable(*current);
-    (*next)[report] = file;
-    tables_.push_back(next);
-    table_.store(next, std::memory_order_release);
+  } catch (...) {  // out of memory: this Start is dropped, the lock must not stay taken
+    g_manager_lock.Unlock();
+    throw;
   }
   g_manager_lock.Unlock();
   return 1;

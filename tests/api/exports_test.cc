@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/path.h"
+#include "failing_allocator.h"
 #include "report/recording_file.h"
 #include "report/report_manager.h"
 #include "statrelay/statrelay.h"
@@ -189,6 +190,38 @@ TEST_F(ExportsTest, TextsFreedRightAfterTheCallAreRecordedIntact) {
   expected.push_back("WW 83886081 1");
   expected.push_back("WW 83886081 -3");
   EXPECT_EQ(expected, StopAndRead(2));
+}
+
+Filebase* FailingFactory(int) { throw std::bad_alloc(); }
+
+// A host that records a text the library cannot copy keeps running: the call
+// is dropped with a level-8 line, and so is a Start that cannot build its
+// report (the manager lock is given back); everything else goes on.
+TEST_F(ExportsTest, OutOfMemoryDropsOnlyThatCall) {
+  CPCFParam param(SRT("1.2.3.4"), SRT("ch"), SRT("http://u"));
+  Start(2, &param);
+  const SrString big(1 << 20, SRCHAR('x'));
+  const size_t refused_before = sr_test::FailLargeAllocations::Refused();
+  {
+    sr_test::FailLargeAllocations fail(big.size());
+    EXPECT_EQ(0, SR_WS(0x04000001, big.c_str(), 2));
+    EXPECT_EQ(0, SR_SS(big.c_str(), SRT("v"), 2));
+    EXPECT_EQ(0, SR_SW(big.c_str(), 1, 2));
+  }
+  EXPECT_EQ(refused_before + 3, sr_test::FailLargeAllocations::Refused());
+  CReportManager::SetFileFactoryForTest(&FailingFactory);
+  EXPECT_EQ(1, Start(4, &param));
+  CReportManager::SetFileFactoryForTest(&sr_test::MakeRecordingFile);
+  EXPECT_EQ(1u, GetInstance()->ReportCount());
+  for (const char* function : {"SR_WS", "SR_SS", "SR_SW", "Start"}) {
+    std::vector<sr_test::LogLine> lines = box_.LogOf(function);
+    ASSERT_EQ(1u, lines.size()) << function;
+    EXPECT_EQ(8, lines[0].level) << function;
+  }
+  EXPECT_EQ(0, SR_WS(0x04000001, SRT("small"), 2));
+  EXPECT_EQ(1, Start(4, &param));
+  EXPECT_EQ(2u, GetInstance()->ReportCount());
+  EXPECT_EQ(std::vector<std::string>{"WS 67108865 [small]"}, StopAndRead(2));
 }
 
 }  // namespace

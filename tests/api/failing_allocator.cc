@@ -1,0 +1,40 @@
+#include "failing_allocator.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<size_t> g_limit{0};  // 0: nothing fails
+std::atomic<size_t> g_refused{0};
+
+void* Allocate(size_t size) {
+  const size_t limit = g_limit.load(std::memory_order_relaxed);
+  if (limit != 0 && size >= limit) {
+    g_refused.fetch_add(1, std::memory_order_relaxed);
+    throw std::bad_alloc();
+  }
+  void* p = std::malloc(size == 0 ? 1 : size);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
+}
+
+}  // namespace
+
+namespace sr_test {
+
+FailLargeAllocations::FailLargeAllocations(size_t bytes) { g_limit.store(bytes); }
+FailLargeAllocations::~FailLargeAllocations() { g_limit.store(0); }
+size_t FailLargeAllocations::Refused() { return g_refused.load(); }
+
+}  // namespace sr_test
+
+// The plain forms; the standard library builds the array, sized and nothrow
+// forms on them.
+void* operator new(size_t size) { return Allocate(size); }
+void* operator new[](size_t size) { return Allocate(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }

@@ -1,0 +1,25 @@
+// Out-of-memory on demand for the api tests: this test program replaces the
+// global operator new; while a FailLargeAllocations lives, every request of
+// at least its size, on any thread, throws std::bad_alloc as an exhausted
+// heap would.
+#ifndef STATRELAY_TESTS_API_FAILING_ALLOCATOR_H_
+#define STATRELAY_TESTS_API_FAILING_ALLOCATOR_H_
+
+#include <cstddef>
+
+namespace sr_test {
+
+class FailLargeAllocations {
+ public:
+  explicit FailLargeAllocations(size_t bytes);
+  ~FailLargeAllocations();
+  FailLargeAllocations(const FailLargeAllocations&) = delete;
+  FailLargeAllocations& operator=(const FailLargeAllocations&) = delete;
+
+  // Requests refused so far.
+  static size_t Refused();
+};
+
+}  // namespace sr_test
+
+#endif  // STATRELAY_TESTS_API_FAILING_ALLOCATOR_H_
