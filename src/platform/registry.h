@@ -100,7 +100,8 @@ class RegistryKey {
 // as stored, never expanded).
 long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
                       void* data, uint32_t* size);
-// Creates the key when missing (Linux: key and value in one transaction).
+// Creates the key when missing, with the default security as SHSetValueW does
+// (Windows: the creator's; Linux: key and value in one transaction).
 long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
                       const void* data, uint32_t size);
 long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name);

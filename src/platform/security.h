@@ -1,6 +1,7 @@
 // Security service: attributes for objects that every user and every integrity
 // level on the computer must be able to open, write and delete (report files,
-// the library's registry keys).
+// the library's registry keys, its named mutexes). The one security-attributes
+// type of the library (COpenSecurityAttributes is this class).
 //
 // Windows: an absolute security descriptor with a present NULL DACL (full access
 // for everyone) and, where the system has integrity levels, a low-integrity
@@ -30,13 +31,15 @@ struct SecurityAttributes {
 // call; what it helped to create does not depend on it afterwards. Not copyable.
 class OpenSecurity {
  public:
-  // Windows: length = sizeof(SECURITY_ATTRIBUTES), the descriptor, inherit TRUE.
+  // Windows: length = sizeof(SECURITY_ATTRIBUTES), the descriptor, inherit
+  // FALSE: a child process the host starts with inheritance must not hold our
+  // handles (an open ".tmp" would block its seal).
   OpenSecurity();
   ~OpenSecurity();
   OpenSecurity(const OpenSecurity&) = delete;
   OpenSecurity& operator=(const OpenSecurity&) = delete;
 
-  SecurityAttributes* Attributes() { return &attributes_; }
+  SecurityAttributes* Get() { return &attributes_; }
   // True when the descriptor carries the low-integrity label.
   bool HasLowIntegrityLabel() const { return label_source_ != nullptr; }
 

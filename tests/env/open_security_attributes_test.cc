@@ -10,11 +10,11 @@
 namespace {
 
 #if defined(_WIN32)
-TEST(OpenSecurityAttributesTest, NullDaclAndLowIntegrityLabel) {
+TEST(OpenSecurityAttributesTest, NullDaclLowIntegrityLabelNotInherited) {
   COpenSecurityAttributes sa;
   auto* attributes = reinterpret_cast<SECURITY_ATTRIBUTES*>(sa.Get());
   EXPECT_EQ(sizeof(SECURITY_ATTRIBUTES), attributes->nLength);
-  EXPECT_EQ(TRUE, attributes->bInheritHandle);
+  EXPECT_EQ(FALSE, attributes->bInheritHandle) << "a child of the host must not inherit our handles";
   PSECURITY_DESCRIPTOR sd = attributes->lpSecurityDescriptor;
   ASSERT_NE(nullptr, sd);
   EXPECT_TRUE(IsValidSecurityDescriptor(sd));
@@ -48,7 +48,7 @@ TEST(OpenSecurityAttributesTest, NullDaclAndLowIntegrityLabel) {
 TEST(OpenSecurityAttributesTest, InertOnLinux) {
   COpenSecurityAttributes sa;
   EXPECT_EQ(nullptr, sa.Get()->descriptor);
-  EXPECT_EQ(1, sa.Get()->inherit_handle);
+  EXPECT_EQ(0, sa.Get()->inherit_handle);
   EXPECT_FALSE(sa.HasLowIntegrityLabel());
 }
 #endif

@@ -393,6 +393,42 @@ TEST(RegistryTest, LocalMachineIsTheThirtyTwoBitView) {
   EXPECT_EQ(kErrFileNotFound, key.Open(RegRoot::kLocalMachine, Path("View"), false, RegView::k32));
 }
 
+#if defined(_WIN32)
+// Whether the key at `path` (HKCU) carries a present NULL DACL, the mark of the
+// open descriptor.
+bool HasNullDacl(const SRCHAR* path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, READ_CONTROL, &key) != ERROR_SUCCESS) return false;
+  DWORD size = 0;
+  RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, nullptr, &size);
+  std::vector<BYTE> sd(size == 0 ? 1 : size);
+  bool null_dacl = false;
+  if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, sd.data(), &size) == ERROR_SUCCESS) {
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    null_dacl = GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted) && present && dacl == nullptr;
+  }
+  RegCloseKey(key);
+  return null_dacl;
+}
+
+// Keys the library lists files under are open to every user and integrity
+// level; a key made by SetRegistryValue (the user's activity mask) keeps the
+// default security, so that low-integrity processes cannot write it.
+TEST(RegistryTest, OnlyCreateGivesAKeyTheOpenDescriptor) {
+  sr_test::Sandbox sandbox;
+  uint32_t v = 1;
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kCurrentUser, SRT("SOFTWARE\\Lumora\\Plain"), SRT("v"), kRegDword, &v, 4));
+  RegistryKey open;
+  ASSERT_EQ(kErrSuccess, open.Create(RegRoot::kCurrentUser, SRT("SOFTWARE\\Lumora\\Open")));
+  EXPECT_FALSE(HasNullDacl(SRT("SOFTWARE\\Lumora\\Plain")));
+  // Wine keeps no descriptor given at creation: only Windows shows the open one.
+  if (!UnderWine()) {
+    EXPECT_TRUE(HasNullDacl(SRT("SOFTWARE\\Lumora\\Open")));
+  }
+}
+#endif
+
 // Writes argv[1] values named "<argv[0]>-<n>" into the stress key, from two
 // threads (each thread has its own connection to the hive on Linux).
 SR_TEST_CHILD(RegistryWriter) {

@@ -31,7 +31,7 @@ bool File::CreateExclusive(SrStringView path, uint32_t* error) {
   SrString p(path);
   OpenSecurity security;
   HANDLE h = CreateFileW(p.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                         reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Attributes()),
+                         reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Get()),
                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (error != nullptr) *error = GetLastError();

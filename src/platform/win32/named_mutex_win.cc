@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/open_security_win.h"
+#include "platform/security.h"
 
 namespace platform {
 namespace {
@@ -51,8 +51,8 @@ bool NamedMutex::Take(SrStringView name, uint32_t timeout_ms) {
 
   HANDLE mutex = nullptr;
   {
-    win32::OpenSecurity security;
-    mutex = CreateMutexW(security.get(), FALSE, wide.c_str());
+    OpenSecurity security;
+    mutex = CreateMutexW(reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Get()), FALSE, wide.c_str());
   }
   if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
     mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, wide.c_str());

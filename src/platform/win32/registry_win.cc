@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32/open_security_win.h"
+#include "platform/security.h"
 
 namespace platform {
 namespace {
@@ -61,6 +61,15 @@ long SetValueOn(HKEY key, SrStringView name, uint32_t type, const void* data, ui
   return RegSetValueExW(key, Wide(name).c_str(), 0, type, bytes.data(), stored);
 }
 
+// Opens the key, creating what is missing with `security` (null: the default
+// security, the creator's).
+long CreateKey(RegRoot root, SrStringView path, RegView view, SECURITY_ATTRIBUTES* security, HKEY* key) {
+  // Windows refuses a leading backslash; Wine does not in every view.
+  if (!path.empty() && path.front() == '\\') return kErrBadPathname;
+  return RegCreateKeyExW(RootKey(root), Wide(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewFlag(root, view),
+                         security, key, nullptr);
+}
+
 }  // namespace
 
 void RegistryKey::Close() {
@@ -70,6 +79,7 @@ void RegistryKey::Close() {
 
 long RegistryKey::Open(RegRoot root, SrStringView path, bool writable, RegView view) {
   Close();
+  if (!path.empty() && path.front() == '\\') return kErrBadPathname;
   HKEY key = nullptr;
   REGSAM access = (writable ? (KEY_READ | KEY_WRITE) : KEY_READ) | ViewFlag(root, view);
   long r = RegOpenKeyExW(RootKey(root), Wide(path).c_str(), 0, access, &key);
@@ -79,10 +89,9 @@ long RegistryKey::Open(RegRoot root, SrStringView path, bool writable, RegView v
 
 long RegistryKey::Create(RegRoot root, SrStringView path, RegView view) {
   Close();
-  win32::OpenSecurity security;
+  OpenSecurity security;
   HKEY key = nullptr;
-  long r = RegCreateKeyExW(RootKey(root), Wide(path).c_str(), 0, nullptr, 0,
-                           KEY_ALL_ACCESS | ViewFlag(root, view), security.get(), &key, nullptr);
+  long r = CreateKey(root, path, view, reinterpret_cast<SECURITY_ATTRIBUTES*>(security.Get()), &key);
   if (r == ERROR_SUCCESS) handle_ = key;
   return r;
 }
@@ -170,10 +179,14 @@ long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32
 long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
                       const void* data, uint32_t size) {
   if (data == nullptr && size != 0) return kErrInvalidParameter;
-  RegistryKey key;
-  long r = key.Create(root, path);
-  if (r != kErrSuccess) return r;
-  return key.SetValue(name, type, data, size);
+  // As SHSetValueW does: a missing key gets the default security (the
+  // creator's), never the open descriptor of RegistryKey::Create.
+  HKEY key = nullptr;
+  long r = CreateKey(root, path, RegView::kLibrary, nullptr, &key);
+  if (r != ERROR_SUCCESS) return r;
+  r = SetValueOn(key, name, type, data, size);
+  RegCloseKey(key);
+  return r;
 }
 
 long DeleteRegistryTree(RegRoot root, SrStringView path, RegView view) {

@@ -42,7 +42,7 @@ OpenSecurity::OpenSecurity() {
   }
   attributes_.length = sizeof(SECURITY_ATTRIBUTES);
   attributes_.descriptor = descriptor_;
-  attributes_.inherit_handle = TRUE;
+  attributes_.inherit_handle = FALSE;
 }
 
 OpenSecurity::~OpenSecurity() {
