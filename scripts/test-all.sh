@@ -44,6 +44,10 @@ ctest --preset windows-x86-tests
 step "windows-x86: the shipping 32-bit DLL"
 build windows-x86
 cmake/check-exports.sh win build/windows-x86/bin/statrelay.dll i686-w64-mingw32-objdump
+version=$(sed -n 's/^project(StatRelay VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+for dll in statrelay log; do
+  cmake/check-shipping-dll.sh "build/windows-x86/bin/$dll.dll" "$version.0" i686-w64-mingw32-objdump
+done
 
 step "fuzz targets, ${fuzz_seconds} s each"
 build fuzz
