@@ -54,8 +54,13 @@ std::vector<BYTE> StoredData(uint32_t type, const void* data, uint32_t size, DWO
   return bytes;  // bytes past *stored are 0xFF
 }
 
+// Larger than the system stores (and, in a 32-bit process, than the copy below
+// could hold without its size wrapping).
+constexpr uint32_t kMaxValueBytes = 0x7FFFFFF0;
+
 long SetValueOn(HKEY key, SrStringView name, uint32_t type, const void* data, uint32_t size) {
   if (data == nullptr && size != 0) return kErrInvalidParameter;
+  if (size > kMaxValueBytes) return kErrInvalidParameter;
   DWORD stored = 0;
   std::vector<BYTE> bytes = StoredData(type, data, size, &stored);
   return RegSetValueExW(key, Wide(name).c_str(), 0, type, bytes.data(), stored);
