@@ -72,6 +72,12 @@ class MessageWindow {
   // sends fail.
   void Destroy();
 
+#if defined(STATRELAY_TEST_HOOKS)
+  // Test hook, worker thread: true while a Send from another thread waits
+  // for this thread's loop to take it.
+  static bool SendWaitingForTest();
+#endif
+
   // Any thread.
   bool Exists() const;
   // Queues an item. False (last error 1400) when the window does not exist;

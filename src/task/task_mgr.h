@@ -62,6 +62,10 @@ class CTaskMgr : public CBaseThread, private platform::MessageWindow::Handler {
 
   // For tests: whether the worker's window exists.
   bool HasWindow() const { return window_.Exists(); }
+#if defined(STATRELAY_TEST_HOOKS)
+  // Test hook: StopThread has asked the worker to end.
+  bool QuitRequestedForTest() const { return quit_.load(std::memory_order_acquire) != 0; }
+#endif
 
  private:
   static void ThreadEntry(void* self);

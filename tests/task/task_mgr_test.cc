@@ -35,6 +35,17 @@ class Gate {
   bool open_ = false;
 };
 
+// Polls `condition` until it holds, at most 10 s.
+template <class Condition>
+bool WaitUntil(Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 // Records what ran, on which thread.
 struct Owner {
   std::mutex mu;
@@ -63,6 +74,13 @@ struct Owner {
     Add("block");
     blocking.Open();
     block->WaitOpen();
+    return 0;
+  }
+  // Holds the worker until a send from another thread waits for it.
+  int BlockUntilSendWaits(uintptr_t, uintptr_t) {
+    Add("block");
+    blocking.Open();
+    if (!WaitUntil([] { return platform::MessageWindow::SendWaitingForTest(); })) Add("no send came");
     return 0;
   }
   int SendToSelf(uintptr_t, uintptr_t) {
@@ -147,11 +165,9 @@ TEST(TaskMgrTest, PostedTasksRunOnTheWorkerInOrderFromEveryThread) {
 
 TEST(TaskMgrTest, SentTaskRunsAheadOfQueuedPostedTasks) {
   Owner owner;
-  Gate gate;
-  owner.block = &gate;
   CTaskMgrTmpl<Owner> mgr(&owner);
   ASSERT_EQ(1, mgr.StartThread(0));
-  mgr.PostCall(&Owner::Block, 0, 0);
+  mgr.PostCall(&Owner::BlockUntilSendWaits, 0, 0);
   mgr.PostCall(&Owner::Record, 1, 1);
   mgr.PostCall(&Owner::Record, 2, 2);
   mgr.PostCall(&Owner::Done, 0, 0);
@@ -161,10 +177,7 @@ TEST(TaskMgrTest, SentTaskRunsAheadOfQueuedPostedTasks) {
     mgr.SendCall(&Owner::Record, 3, 3);
     send_error = platform::LastErrorCode();
   });
-  // The send has to be waiting before the worker moves on; nothing else can
-  // be observed from outside.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  gate.Open();
+  // The worker moves on once the send waits for it.
   sender.join();
   ASSERT_TRUE(owner.done.WaitOpen());
   mgr.StopThread();
@@ -199,7 +212,7 @@ TEST(TaskMgrTest, StopWhileTasksWaitRunsAtMostOneMoreAndFreesTheRest) {
     ASSERT_TRUE(owner.blocking.WaitOpen());
     for (int i = 0; i < 10; ++i) ASSERT_EQ(1, mgr.PostTask(new CountedTask(&ran)));
     std::thread stopper([&] { mgr.StopThread(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let StopThread set quit
+    EXPECT_TRUE(WaitUntil([&] { return mgr.QuitRequestedForTest(); }));
     gate.Open();
     stopper.join();
     EXPECT_LE(ran.load(), 1);

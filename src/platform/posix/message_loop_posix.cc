@@ -231,6 +231,12 @@ MessageWindowImpl* Impl(void* p) { return static_cast<MessageWindowImpl*>(p); }
 
 MessageWindow::MessageWindow() : impl_(new MessageWindowImpl) {}
 
+#if defined(STATRELAY_TEST_HOOKS)
+bool MessageWindow::SendWaitingForTest() {
+  return t_current != nullptr && t_current->sends_waiting.load(std::memory_order_acquire);
+}
+#endif
+
 MessageWindow::~MessageWindow() {
   MessageWindowImpl* impl = Impl(impl_);
   impl->DrainPosted();

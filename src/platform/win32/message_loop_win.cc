@@ -38,6 +38,12 @@ MessageWindowImpl* Impl(void* p) { return static_cast<MessageWindowImpl*>(p); }
 
 MessageWindow::MessageWindow() : impl_(new MessageWindowImpl) {}
 
+#if defined(STATRELAY_TEST_HOOKS)
+bool MessageWindow::SendWaitingForTest() {
+  return (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+}
+#endif
+
 MessageWindow::~MessageWindow() { delete Impl(impl_); }
 
 bool MessageWindow::Create(Handler* handler) {
