@@ -12,11 +12,15 @@
 #include "guid/machine_identity.h"
 
 namespace guid {
+namespace internal {
+// Published by one atomic exchange once its text is complete; readers see
+// null or a whole text.
+std::atomic<const char*> g_machine_id{nullptr};
+}  // namespace internal
+
 namespace {
 
-// The cached identifier, published by one atomic store once its text is
-// complete; readers see null or a whole text.
-std::atomic<const char*> g_cached{nullptr};
+using internal::g_machine_id;
 // Set by the first caller that begins a computation; never set back.
 std::atomic<int32_t> g_started{0};
 
@@ -39,7 +43,7 @@ std::atomic<bool> g_fail_for_test{false};
 const char* Publish(const std::string& id) {
   char* text = new char[id.size() + 1];
   std::memcpy(text, id.c_str(), id.size() + 1);
-  const char* old = g_cached.exchange(text, std::memory_order_acq_rel);
+  const char* old = g_machine_id.exchange(text, std::memory_order_acq_rel);
   if (old != nullptr) {
     auto* node = new (std::nothrow) Superseded{old, g_superseded.load(std::memory_order_relaxed)};
     while (node != nullptr &&
@@ -56,18 +60,18 @@ const char* Publish(const std::string& id) {
 void SetMachineIdFailureForTest(bool fail) { g_fail_for_test.store(fail); }
 #endif
 
-const char* GetMachineId() {
-  const char* id = g_cached.load(std::memory_order_acquire);
+const char* internal::GetMachineIdSlow() {
+  const char* id = g_machine_id.load(std::memory_order_acquire);
   if (id != nullptr) return id;
   try {
     if (g_started.exchange(1, std::memory_order_acq_rel) == 1) {
       // A computation has begun elsewhere, or an earlier one failed.
-      for (int round = 0; round < kWaitRounds && g_cached.load(std::memory_order_acquire) == nullptr;
+      for (int round = 0; round < kWaitRounds && g_machine_id.load(std::memory_order_acquire) == nullptr;
            ++round) {
         std::this_thread::sleep_for(kWaitPause);
       }
     }
-    id = g_cached.load(std::memory_order_acquire);
+    id = g_machine_id.load(std::memory_order_acquire);
     if (id != nullptr) return id;
     std::string computed;
     {
