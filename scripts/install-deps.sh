@@ -4,7 +4,7 @@ set -euo pipefail
 need=()
 for pkg in cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev \
            libsqlite3-dev clang clang-format llvm g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 \
-           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 pkg-config ccache tzdata; do
+           binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 pkg-config ccache tzdata python3; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || need+=("$pkg")
 done
 SUDO=""

@@ -3,13 +3,16 @@
 #   Linux native (with the export and install checks), ASan+UBSan, TSan,
 #   Windows x86_64 under wine64, the i686 build (the shipping architecture)
 #   under 32-bit Wine, the i686 shipping DLL with its export check,
-#   short fuzz runs, and a build of the benchmarks.
+#   short fuzz runs, a bounded kill -9 torture run (STATRELAY_TORTURE_SECONDS,
+#   45 by default; tests/torture/kill9.py --seconds N runs it longer by hand),
+#   and a build of the benchmarks.
 # Stops at the first failure with a non-zero exit.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 fuzz_seconds=${STATRELAY_FUZZ_SECONDS:-20}
+torture_seconds=${STATRELAY_TORTURE_SECONDS:-45}
 step() { printf '\n=== %s\n' "$*"; }
 
 build() {
@@ -24,6 +27,9 @@ step "native"
 build native
 ctest --preset native
 scripts/check-install.sh build/native
+
+step "kill -9 torture, ${torture_seconds} s"
+python3 tests/torture/kill9.py --bin build/native/bin --seconds "$torture_seconds"
 
 step "asan (AddressSanitizer + UndefinedBehaviorSanitizer)"
 build asan

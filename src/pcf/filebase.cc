@@ -47,25 +47,33 @@ SrString TakeText(uintptr_t p) {
 // The pseudo-random numbers of the report file names: 0 to 32767, seeded once
 // per process with the time in seconds plus the id of the first caller's
 // thread, so that two processes started in the same second still differ.
+// Lock-free, so that a forked child (which seeds afresh) never meets a lock
+// held by a thread it does not have.
 class NameRandom {
  public:
   uint32_t Next() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    if (!seeded_) {
-      state_ = static_cast<uint32_t>(platform::SecondsSince1970()) + platform::CurrentThreadId();
-      seeded_ = true;
-    }
-    state_ = state_ * 214013u + 2531011u;
-    return (state_ >> 16) & 0x7FFF;
+    uint64_t state = state_.load(std::memory_order_relaxed);
+    uint64_t next = 0;
+    do {
+      const uint32_t current = state == kUnseeded
+                                   ? static_cast<uint32_t>(platform::SecondsSince1970()) +
+                                         platform::CurrentThreadId()
+                                   : static_cast<uint32_t>(state);
+      next = current * 214013u + 2531011u;
+    } while (!state_.compare_exchange_weak(state, next, std::memory_order_relaxed));
+    return (static_cast<uint32_t>(next) >> 16) & 0x7FFF;
   }
+  void Forget() { state_.store(kUnseeded, std::memory_order_relaxed); }
 
  private:
-  std::mutex mutex_;
-  bool seeded_ = false;  // guarded by mutex_
-  uint32_t state_ = 0;   // guarded by mutex_
+  static constexpr uint64_t kUnseeded = uint64_t{1} << 32;
+  std::atomic<uint64_t> state_{kUnseeded};
 };
 
 NameRandom g_name_random;
+
+void SeedAfreshInChild() { g_name_random.Forget(); }
+const bool g_fork_handler_registered = (platform::RunInChildAfterFork(&SeedAfreshInChild), true);
 
 // "%04d"-style: n in decimal, padded with zeros to `width` digits.
 void AppendNumber(SrString* out, unsigned int n, int width) {
@@ -385,31 +393,40 @@ int Filebase::MarkFile(const SrString& path, FileStage stage) {
     }
     return 1;
   }
-  const bool exists = platform::FileExists(path);
-  SrString dat;
-  if (exists && RenameToDat(path, &dat)) {
-    // The URL the file was listed with wins over this object's.
-    SRCHAR listed[1000] = {};
-    uint32_t type = 0;
-    uint32_t size = sizeof(listed);
-    if (platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path, &type,
-                                   listed, &size) == platform::kErrSuccess &&
-        type == platform::kRegSz) {
-      SrString text(listed, size / sizeof(SRCHAR));
-      text.resize(text::Length(text.c_str()));
-      if (!text.empty()) url = text;
-    }
-    // Listed under Processing before the Temp value goes: the sealed file is
-    // never left without a list naming it. When the Processing value cannot
-    // be written, the file goes back to its ".tmp" name and keeps its Temp
-    // value, and a later recovery seals it.
-    if (SetRegistryString(platform::RegRoot::kLocalMachine, kProcessingKey, dat, url.c_str())) {
-      platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path);
-    } else if (!platform::RenameFile(dat, path)) {
-      SR_LOG(8, "Filebase::MarkFile", "Sealed File Left Unlisted: %s", dat.c_str());
-    }
-  } else if (!exists) {
+  if (!platform::FileExists(path)) {
     platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path);
+    return 1;
+  }
+  // The URL the file was listed with wins over this object's.
+  SRCHAR listed[1000] = {};
+  uint32_t type = 0;
+  uint32_t size = sizeof(listed);
+  if (platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path, &type, listed,
+                                 &size) == platform::kErrSuccess &&
+      type == platform::kRegSz) {
+    SrString text(listed, size / sizeof(SRCHAR));
+    text.resize(text::Length(text.c_str()));
+    if (!text.empty()) url = text;
+  }
+  // The Processing value is written while the file is held, before the
+  // rename: whenever the process ends, a ".dat" is listed, and a ".tmp"
+  // still has its Temp value (or is found in the report folder) for a later
+  // recovery. Only the holder of the file writes either value.
+  struct Sealing {
+    SrString dat;
+    const SrString* url;
+  } sealing{path, &url};
+  platform::RenameExtension(&sealing.dat, SRT(".dat"));
+  auto list = [](void* arg) {
+    auto* s = static_cast<Sealing*>(arg);
+    return SetRegistryString(platform::RegRoot::kLocalMachine, kProcessingKey, s->dat, s->url->c_str()) != 0;
+  };
+  bool listed_dat = false;
+  if (platform::RenameFileHeld(path, sealing.dat, list, &sealing, &listed_dat)) {
+    platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path);
+  } else if (listed_dat) {
+    // Held, listed, but not renamed: the file stays as it was.
+    platform::DeleteRegistryValue(platform::RegRoot::kLocalMachine, kProcessingKey, sealing.dat);
   }
   // A file that exists but cannot be renamed (still open in another process)
   // keeps its ".tmp" name and its Temp value.

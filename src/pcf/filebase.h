@@ -86,11 +86,12 @@ class Filebase {
   int SaveInternal(int seal);
 
   // Keeps the registry records in step with the file at `path`: Pending lists
-  // it under Temp with the report URL; Completed renames it to ".dat", lists
-  // it under Processing (with the Temp value's URL when it has one) and only
-  // then removes its Temp value, or, when the file is gone, removes its Temp
-  // value. A Processing value that cannot be written renames the file back to
-  // ".tmp", still listed under Temp. Returns 1.
+  // it under Temp with the report URL; Completed holds the file, lists its
+  // ".dat" name under Processing (with the Temp value's URL when it has one),
+  // renames it and only then removes its Temp value, or, when the file is
+  // gone, removes its Temp value. When the Processing value cannot be written
+  // or the rename fails, the file and its Temp value stay as they were.
+  // Returns 1.
   int MarkFile(const SrString& path, FileStage stage);
   // Renames `path` to the same name with the extension ".dat" (in *dat).
   static bool RenameToDat(const SrString& path, SrString* dat);

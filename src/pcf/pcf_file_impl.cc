@@ -8,10 +8,15 @@
 #include "platform/log_sink.h"
 #include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/thread.h"
 
 namespace {
 
 std::atomic_flag g_recovered = ATOMIC_FLAG_INIT;
+
+// A forked child is a new process: it takes up leftovers again.
+void ForgetRecoveryInChild() { g_recovered.clear(); }
+const bool g_fork_handler_registered = (platform::RunInChildAfterFork(&ForgetRecoveryInChild), true);
 
 // Room the recovery gives a Temp value's name (code units) and data (bytes);
 // a value that does not fit ends the enumeration.

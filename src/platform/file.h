@@ -83,6 +83,13 @@ bool FileSize(SrStringView path, uint64_t* size);
 // Renames a file (not replacing an existing one). Linux: fails while another
 // process holds the file open for exclusive use.
 bool RenameFile(SrStringView from, SrStringView to);
+// RenameFile, with `before(arg)` run while the file is held for exclusive use
+// (so that nobody else can rename or delete it meanwhile) and before the
+// rename: when it returns false, nothing is renamed. False when the file is
+// held elsewhere, `before` refused or the rename failed; *ran tells whether
+// `before` ran (and returned true).
+bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg,
+                    bool* ran);
 // Deletes a file, under the same condition as RenameFile.
 bool RemoveFile(SrStringView path);
 

@@ -66,6 +66,12 @@ inline constexpr uint32_t kErrorTimeout = 1460;
 // nothing is left to do. Cheap after the first call.
 void KeepModuleLoaded();
 
+// Has `handler` run in the child process right after a fork, on the child's
+// only thread, before fork returns there (Linux; Windows has no fork and
+// never runs it). A handler may only drop or replace state: threads of the
+// parent do not exist in the child, and a lock one of them held stays held.
+void RunInChildAfterFork(void (*handler)());
+
 // Initialises / releases COM on the calling thread (nothing outside Windows).
 void ComInitialize();
 void ComUninitialize();

@@ -7,15 +7,32 @@
 #include "pcf/pcf_file_impl.h"
 #include "pcf/pcf_header.h"
 #include "platform/log_sink.h"
+#include "platform/thread.h"
 #include "task/cs_wrap.h"
 
 namespace {
 
-// The manager lock: built when the library is loaded, released when it is
-// unloaded. Serialises instance creation, StartReport and Shutdown.
-CCSWrap g_manager_lock;
+// The manager lock: serialises instance creation, StartReport and Shutdown.
+// Built when the library is loaded and never destroyed: a Stop from an atexit
+// handler that the host registered before loading the library runs after the
+// library's static destructors.
+std::atomic<CCSWrap*> g_manager_lock{new CCSWrap};
+
+CCSWrap& ManagerLock() { return *g_manager_lock.load(std::memory_order_acquire); }
 
 std::atomic<CReportManager*> g_instance{nullptr};
+
+// A forked child is a new process: the manager, its report files and their
+// workers (whose threads the child does not have) are abandoned as they are,
+// never torn down or sealed (their data is the parent's), and the child's
+// calls start afresh. The inherited lock may be held by a thread the child
+// lacks: the child gets a new one.
+void AbandonInChild() {
+  g_manager_lock.store(new CCSWrap, std::memory_order_release);
+  g_instance.store(nullptr, std::memory_order_release);
+}
+
+const bool g_fork_handler_registered = (platform::RunInChildAfterFork(&AbandonInChild), true);
 
 Filebase* MakeReportFile(int /*report*/) { return new CPCFFileImpl(new CPCFHeader, new CPCFBody, nullptr); }
 
@@ -23,7 +40,11 @@ std::atomic<CReportManager::FileFactory> g_factory{&MakeReportFile};
 
 bool IsAcceptedReport(int report) { return report == 0 || report == 2 || report == 4; }
 
-const CReportManager::ReportTable kEmptyTable;
+// Never destroyed, like the lock: a reader may come after static destructors.
+const CReportManager::ReportTable& EmptyTable() {
+  static const auto* const table = new CReportManager::ReportTable;
+  return *table;
+}
 
 // Periods of the upload timer (tests shorten them).
 std::atomic<unsigned int> g_first_check_ms{CReportManager::kFirstUploadCheckMs};
@@ -34,7 +55,7 @@ std::atomic<unsigned int> g_later_check_ms{CReportManager::kUploadCheckMs};
 CReportManager* GetInstance() {
   CReportManager* instance = g_instance.load(std::memory_order_acquire);
   if (instance != nullptr) return instance;
-  g_manager_lock.Lock();
+  ManagerLock().Lock();
   try {
     instance = g_instance.load(std::memory_order_acquire);
     if (instance == nullptr) {
@@ -42,10 +63,10 @@ CReportManager* GetInstance() {
       g_instance.store(instance, std::memory_order_release);
     }
   } catch (...) {  // out of memory: the lock must not stay taken
-    g_manager_lock.Unlock();
+    ManagerLock().Unlock();
     throw;
   }
-  g_manager_lock.Unlock();
+  ManagerLock().Unlock();
   return instance;
 }
 
@@ -71,7 +92,7 @@ void CReportManager::SetUploadCheckPeriodsForTest(unsigned int first_ms, unsigne
 }
 #endif
 
-CReportManager::CReportManager() : table_(&kEmptyTable), task_(this) {}
+CReportManager::CReportManager() : table_(&EmptyTable()), task_(this) {}
 
 CReportManager::~CReportManager() {
   Shutdown();
@@ -81,7 +102,7 @@ CReportManager::~CReportManager() {
 }
 
 int CReportManager::StartReport(int report, CPCFParam* param) {
-  g_manager_lock.Lock();
+  ManagerLock().Lock();
   if (!started_) {
     if (task_.StartThread(0)) {
       task_.SetTimerCallback(&CReportManager::OnUploadTimer);
@@ -111,10 +132,10 @@ int CReportManager::StartReport(int report, CPCFParam* param) {
       table_.store(next.release(), std::memory_order_release);
     }
   } catch (...) {  // out of memory: this Start is dropped, the lock must not stay taken
-    g_manager_lock.Unlock();
+    ManagerLock().Unlock();
     throw;
   }
-  g_manager_lock.Unlock();
+  ManagerLock().Unlock();
   return 1;
 }
 
@@ -162,13 +183,13 @@ int CReportManager::OnUploadTimer(unsigned int /*id*/, int /*reserved*/) {
 }
 
 void CReportManager::Shutdown() {
-  g_manager_lock.Lock();
+  ManagerLock().Lock();
   task_.StopTimer(kUploadTimerId);
   task_.StopThread();
   const ReportTable* table = table_.load(std::memory_order_acquire);
   // Readers from now on find no report; the old table stays readable until
   // the manager goes.
-  table_.store(&kEmptyTable, std::memory_order_release);
+  table_.store(&EmptyTable(), std::memory_order_release);
   for (const auto& [report, file] : *table) delete file;
-  g_manager_lock.Unlock();
+  ManagerLock().Unlock();
 }

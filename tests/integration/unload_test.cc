@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -14,6 +16,8 @@
 #include <dlfcn.h>
 #endif
 
+#include "pcf/registry_string.h"
+#include "platform/registry.h"
 #include "statrelay/statrelay.h"
 #include "support/child_process.h"
 #include "support/sandbox.h"
@@ -82,6 +86,48 @@ SR_TEST_CHILD(UnloadWhileThreadsRun) {
   // The save timers (20 ms here) keep waking the report workers.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   return 0;
+}
+
+// A host that registered an atexit handler calling Stop before it loaded the
+// library: at exit the library's static destructors run first, and Stop
+// must find everything it needs still there.
+using StopFn = int(SR_CALL*)();
+StopFn g_stop = nullptr;
+
+void StopAtExit() {
+  if (g_stop != nullptr) g_stop();
+}
+
+SR_TEST_CHILD(StopFromAnAtexitHandlerRegisteredBeforeLoading) {
+  std::atexit(&StopAtExit);
+  Module lib = Load(LibraryPath());
+  if (lib == nullptr) return 10;
+  auto start = reinterpret_cast<StartFn>(Find(lib, "Start"));
+  auto sr_w = reinterpret_cast<RecordWFn>(Find(lib, "SR_W"));
+  g_stop = reinterpret_cast<StopFn>(Find(lib, "Stop"));
+  if (start == nullptr || sr_w == nullptr || g_stop == nullptr) return 11;
+  CPCFParam param(SRT("1.2.3.4"), SRT("ch"), SRT("http://u"));
+  start(0, &param);
+  sr_w(0x05000001, 0);
+  return 0;  // exit: the library's destructors, then StopAtExit
+}
+
+TEST(UnloadTest, StopFromAnAtexitHandlerRegisteredBeforeLoading) {
+  sr_test::Sandbox box;
+  const uint32_t consent = 2;
+  ASSERT_EQ(platform::kErrSuccess,
+            platform::SetRegistryValue(platform::RegRoot::kLocalMachine, kSrpKey, SRT("report"),
+                                       platform::kRegDword, &consent, sizeof consent));
+  sr_test::ChildProcess child = sr_test::StartChild("StopFromAnAtexitHandlerRegisteredBeforeLoading");
+  ASSERT_TRUE(child.Started());
+  EXPECT_EQ(0, child.Wait());
+  // Stop sealed the report.
+  std::error_code ec;
+  int sealed = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(box.Dir(), ec)) {
+    if (entry.path().extension() == ".dat") ++sealed;
+  }
+  EXPECT_EQ(1, sealed);
 }
 
 TEST(UnloadTest, HostUnloadingWithoutStopKeepsRunning) {

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/posix/inherited_descriptors.h"
 #include "platform/posix/os_path.h"
 
 namespace platform {
@@ -28,12 +29,19 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// Closes a descriptor of OpenLocked (which releases its lock).
+void CloseLocked(int fd) {
+  posix::UntrackLockDescriptor(fd);
+  close(fd);
+}
+
 // Opens an existing regular file (never through a symbolic link) and takes its
 // exclusive lock without waiting. Returns the descriptor, or -1 with errno set
 // (EWOULDBLOCK when someone holds the file open).
 int OpenLocked(const std::string& path, int flags, struct stat* st) {
   int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd < 0) return -1;
+  posix::TrackLockDescriptor(fd);
   int err = 0;
   if (fstat(fd, st) != 0) {
     err = errno;
@@ -48,7 +56,7 @@ int OpenLocked(const std::string& path, int flags, struct stat* st) {
     if (lstat(path.c_str(), &now) != 0 || !SameFile(now, *st)) err = EAGAIN;
   }
   if (err != 0) {
-    close(fd);
+    CloseLocked(fd);
     errno = err;
     return -1;
   }
@@ -59,7 +67,7 @@ int OpenLocked(const std::string& path, int flags, struct stat* st) {
 
 void File::Close() {
   if (handle_ == kInvalid) return;
-  close(static_cast<int>(handle_));  // releases the lock
+  CloseLocked(static_cast<int>(handle_));  // releases the lock
   handle_ = kInvalid;
   position_ = 0;
   path_.clear();
@@ -87,7 +95,7 @@ bool File::CreateExclusive(SrStringView path, uint32_t* error) {
       }
       if (ftruncate(fd, 0) != 0) {
         err = Win32ErrorOf(errno);
-        close(fd);
+        CloseLocked(fd);
         break;
       }
       // Every local user may open, write and delete it, whatever the umask.
@@ -169,13 +177,20 @@ bool FileSize(SrStringView path, uint64_t* size) {
   return true;
 }
 
-bool RenameFile(SrStringView from, SrStringView to) {
+bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg,
+                    bool* ran) {
+  *ran = false;
   if (!internal::FileFaultAllows(FileOp::kRename, from, nullptr)) return false;
   std::string src = OsPath(from);
   std::string dst = OsPath(to);
   struct stat st;
   int fd = OpenLocked(src, O_RDONLY, &st);
   if (fd < 0) return false;
+  if (before != nullptr && !before(arg)) {
+    CloseLocked(fd);
+    return false;
+  }
+  *ran = true;
   int r = renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE);
   if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
     // A file system without RENAME_NOREPLACE: link refuses an existing target too.
@@ -183,9 +198,14 @@ bool RenameFile(SrStringView from, SrStringView to) {
     if (r == 0) unlink(src.c_str());
   }
   int err = errno;
-  close(fd);
+  CloseLocked(fd);
   errno = err;
   return r == 0;
+}
+
+bool RenameFile(SrStringView from, SrStringView to) {
+  bool ran = false;
+  return RenameFileHeld(from, to, nullptr, nullptr, &ran);
 }
 
 bool RemoveFile(SrStringView path) {
@@ -195,7 +215,7 @@ bool RemoveFile(SrStringView path) {
   int fd = OpenLocked(os, O_RDONLY, &st);
   if (fd < 0) return false;
   int r = unlink(os.c_str());
-  close(fd);
+  CloseLocked(fd);
   return r == 0;
 }
 

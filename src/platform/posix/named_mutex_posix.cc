@@ -24,6 +24,7 @@
 #include <chrono>
 #include <string>
 
+#include "platform/posix/inherited_descriptors.h"
 #include "platform/posix/system_root.h"
 
 namespace platform {
@@ -82,6 +83,7 @@ bool NamedMutex::Take(SrStringView name, uint32_t timeout_ms) {
   if (name.empty()) return false;
   int fd = OpenLockFile(name);
   if (fd < 0) return false;
+  posix::TrackLockDescriptor(fd);
   auto start = std::chrono::steady_clock::now();
   auto deadline = start + std::chrono::milliseconds(timeout_ms);
   auto tester_deadline = std::max(deadline, start + kTesterGrace);
@@ -112,6 +114,7 @@ bool NamedMutex::Take(SrStringView name, uint32_t timeout_ms) {
       nanosleep(&pause, nullptr);
     }
   }
+  posix::UntrackLockDescriptor(fd);
   close(fd);
   return false;
 }
@@ -120,6 +123,7 @@ void NamedMutex::Unlock() {
   if (handle_ == kNone) return;
   int fd = static_cast<int>(handle_);
   flock(fd, LOCK_UN);
+  posix::UntrackLockDescriptor(fd);
   close(fd);
   handle_ = kNone;
   name_.clear();

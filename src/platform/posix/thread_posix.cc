@@ -134,6 +134,8 @@ void SetLastErrorCode(uint32_t code) { t_last_error = code; }
 
 void KeepModuleLoaded() {}
 
+void RunInChildAfterFork(void (*handler)()) { pthread_atfork(nullptr, nullptr, handler); }
+
 void ComInitialize() {}
 void ComUninitialize() {}
 

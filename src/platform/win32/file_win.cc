@@ -4,6 +4,7 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <cstring>
 #include <vector>
 
 #include "platform/security.h"
@@ -110,6 +111,34 @@ bool FileExists(SrStringView path) { return PathFileExistsW(SrString(path).c_str
 bool RenameFile(SrStringView from, SrStringView to) {
   if (!internal::FileFaultAllows(FileOp::kRename, from, nullptr)) return false;
   return MoveFileW(SrString(from).c_str(), SrString(to).c_str()) != FALSE;
+}
+
+bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg,
+                    bool* ran) {
+  *ran = false;
+  if (!internal::FileFaultAllows(FileOp::kRename, from, nullptr)) return false;
+  // Opened without sharing: nobody else can open, rename or delete the file
+  // until it is renamed through this handle.
+  HANDLE h = CreateFileW(SrString(from).c_str(), DELETE | SYNCHRONIZE, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if (before != nullptr && !before(arg)) {
+    CloseHandle(h);
+    return false;
+  }
+  *ran = true;
+  const SrString target(to);
+  std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + (target.size() + 1) * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = FALSE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, target.c_str(), (target.size() + 1) * sizeof(wchar_t));
+  const BOOL ok = SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(buffer.size()));
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  SetLastError(error);
+  return ok != FALSE;
 }
 
 bool RemoveFile(SrStringView path) {

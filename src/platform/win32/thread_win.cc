@@ -77,6 +77,8 @@ void KeepModuleLoaded() {
   }
 }
 
+void RunInChildAfterFork(void (*)()) {}
+
 void ComInitialize() { CoInitialize(nullptr); }
 void ComUninitialize() { CoUninitialize(); }
 
