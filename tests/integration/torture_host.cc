@@ -14,6 +14,7 @@
 #include "pcf/pcf_body.h"
 #include "pcf/pcf_file_impl.h"
 #include "pcf/pcf_header.h"
+#include "platform/text.h"
 #include "statrelay/statrelay.h"
 #include "support/child_process.h"
 
@@ -28,7 +29,7 @@ void Record(unsigned seed, const std::atomic<bool>& stop) {
       case 0: SR_W(0x05000000 + random() % 64, report); break;
       case 1: SR_WW(0x02000000 + random() % 64, static_cast<int>(random()), report); break;
       case 2: SR_WS(0x04000000 + random() % 16, SRT("a text of the list"), report); break;
-      default: SR_WS(0x02000100 + random() % 16, std::u16string(random() % 300, u'x').c_str(), report);
+      default: SR_WS(0x02000100 + random() % 16, SrString(random() % 300, SRT('x')).c_str(), report);
     }
     if (random() % 64 == 0) std::this_thread::sleep_for(std::chrono::microseconds(random() % 2000));
   }

@@ -6,7 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
+#include <vector>
 #include <string>
 #include <thread>
 
@@ -16,7 +16,9 @@
 #include <dlfcn.h>
 #endif
 
+#include "pcf/filebase.h"
 #include "pcf/registry_string.h"
+#include "platform/file.h"
 #include "platform/registry.h"
 #include "statrelay/statrelay.h"
 #include "support/child_process.h"
@@ -122,12 +124,10 @@ TEST(UnloadTest, StopFromAnAtexitHandlerRegisteredBeforeLoading) {
   ASSERT_TRUE(child.Started());
   EXPECT_EQ(0, child.Wait());
   // Stop sealed the report.
-  std::error_code ec;
-  int sealed = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(box.Dir(), ec)) {
-    if (entry.path().extension() == ".dat") ++sealed;
-  }
-  EXPECT_EQ(1, sealed);
+  std::vector<SrString> names;
+  ASSERT_TRUE(platform::ListFolderFiles(Filebase::ReportFolder(), &names));
+  ASSERT_EQ(1u, names.size());
+  EXPECT_EQ(SRT(".dat"), names[0].substr(names[0].size() - 4));
 }
 
 TEST(UnloadTest, HostUnloadingWithoutStopKeepsRunning) {
