@@ -4,8 +4,16 @@
 
 namespace {
 
+// A text longer than the count allows is cut to kMaxTextUnits code units, one
+// fewer when the cut would split a surrogate pair (a lone surrogate the host
+// passed in stays as it was given).
 SrString CutText(const SrString& text) {
-  return text.size() > CPCFBody::kMaxTextUnits ? text.substr(0, CPCFBody::kMaxTextUnits) : text;
+  if (text.size() <= CPCFBody::kMaxTextUnits) return text;
+  size_t units = CPCFBody::kMaxTextUnits;
+  const auto high = static_cast<uint16_t>(text[units - 1]);
+  const auto low = static_cast<uint16_t>(text[units]);
+  if (high >= 0xD800 && high <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) --units;
+  return text.substr(0, units);
 }
 
 }  // namespace

@@ -228,6 +228,33 @@ TEST_F(BodyTest, TextsAreCutToTheLargestCount) {
   }
 }
 
+// The cut never splits a surrogate pair; a lone surrogate is kept as given.
+TEST_F(BodyTest, TheCutNeverSplitsASurrogatePair) {
+  static const struct {
+    const char* label;
+    SRCHAR at_cut;    // unit 65,535 (the last one kept by a plain cut)
+    SRCHAR after;     // unit 65,536
+    size_t expected;  // units stored
+  } kCases[] = {
+      {"pair across the cut", SRCHAR(0xD83D), SRCHAR(0xDE00), 65534},
+      {"lone high surrogate", SRCHAR(0xD83D), SRCHAR('b'), 65535},
+      {"low surrogate first", SRCHAR(0xDE00), SRCHAR(0xDE00), 65535},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
+    CPCFBody body;
+    SrString text(65534, SRCHAR('a'));
+    text += c.at_cut;
+    text += c.after;
+    text += SRT("tail");
+    body.ReportWS(0x02000002, text);
+    Bytes out = Serialized(body);
+    // The empty channel's record (9 bytes) comes first, then key, kind, n.
+    ASSERT_EQ(9u + 9u + 2 * c.expected, out.size());
+    EXPECT_EQ(c.expected, static_cast<size_t>(out[9 + 5] | (out[9 + 6] << 8)));
+  }
+}
+
 TEST_F(BodyTest, ListsStopTakingItemsAtTheLargestCount) {
   for (int i = 0; i < 70000; ++i) {
     body_.ReportWW(0x04000001, i);
