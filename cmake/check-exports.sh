@@ -15,7 +15,7 @@ fail=0
 if [ "$kind" = linux ]; then
   syms=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TDBVWRu]$/ {print $3}')
   for f in $expected; do
-    echo "$syms" | grep -qx "$f" || { echo "missing export: $f"; fail=1; }
+    grep -qx "$f" <<< "$syms" || { echo "missing export: $f"; fail=1; }
   done
   # Everything else defined and exported must belong to the parameter block classes.
   others=$(echo "$syms" | grep -vx -E "$(echo $expected | tr ' ' '|')" || true)
@@ -34,9 +34,9 @@ else
   table=$("$objdump" -p "$lib")
   names=$(echo "$table" | awk '/\[Ordinal\/Name Pointer\] Table/ {on=1; next} on && /^\t\[/ {print $NF} on && /^$/ {on=0}')
   for f in $expected; do
-    echo "$names" | grep -qx "$f" || { echo "missing undecorated export: $f"; fail=1; }
+    grep -qx "$f" <<< "$names" || { echo "missing undecorated export: $f"; fail=1; }
   done
-  echo "$names" | grep -E '^_?(Start|Stop|SR_|Upload|ReportNow).*@[0-9]+$' && { echo "decorated export names"; fail=1; }
+  grep -E '^_?(Start|Stop|SR_|Upload|ReportNow).*@[0-9]+$' <<< "$names" && { echo "decorated export names"; fail=1; }
   dlls=$(echo "$table" | awk '/DLL Name:/ {print tolower($3)}')
   for d in $dlls; do
     case "$d" in
