@@ -9,7 +9,7 @@
 
 #include "platform/file.h"
 #include "platform/path.h"
-#include "platform/win32/open_security_win.h"
+#include "platform/security.h"
 
 namespace platform {
 
@@ -45,8 +45,8 @@ bool CreateSharedFolders(SrStringView path) {
     if (!IsPathSeparator(full[i]) || i < 3) continue;  // "C:\" itself is never made
     SrString prefix = full.substr(0, i);
     if (PathIsDirectoryW(prefix.c_str())) continue;
-    win32::OpenSecurity security;
-    if (!CreateDirectoryW(prefix.c_str(), security.get()) &&
+    OpenSecurity security;
+    if (!CreateDirectoryW(prefix.c_str(), reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Get())) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
       return false;
     }
@@ -62,8 +62,8 @@ bool CreateNewSharedFile(SrStringView folder, SrStringView stem, SrString* path)
   base += SrString(stem) + L"." + std::to_wstring(GetCurrentProcessId()) + L"-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     SrString name = base + std::to_wstring(counter++) + L"-" + std::to_wstring(GetTickCount() % 1000000);
-    win32::OpenSecurity security;
-    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, security.get(), CREATE_NEW,
+    OpenSecurity security;
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Get()), CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
