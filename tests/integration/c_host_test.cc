@@ -17,12 +17,10 @@ namespace {
 using sr_test::U8;
 
 std::string CHostPath() {
-  std::string self = sr_test::SelfPath();
-  std::string dir = self.substr(0, self.find_last_of("/\\") + 1);
 #if defined(_WIN32)
-  return dir + "c-host.exe";
+  return sr_test::BesideSelf("c-host.exe");
 #else
-  return dir + "c-host";
+  return sr_test::BesideSelf("c-host");
 #endif
 }
 

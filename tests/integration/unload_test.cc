@@ -27,12 +27,10 @@
 namespace {
 
 std::string LibraryPath() {
-  std::string self = sr_test::SelfPath();
-  std::string dir = self.substr(0, self.find_last_of("/\\") + 1);
 #if defined(_WIN32)
-  return dir + "statrelay_test.dll";
+  return sr_test::BesideSelf("statrelay_test.dll");
 #else
-  return dir + "libstatrelay_test.so";
+  return sr_test::BesideSelf("libstatrelay_test.so");
 #endif
 }
 

@@ -22,6 +22,7 @@
 #include "platform/shell_folder.h"
 #include "report_reader.h"
 #include "support/child_process.h"
+#include "support/report_files.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -44,57 +45,19 @@ const uint8_t kExamplePayload[40] = {
     0x02, 0x00, 0x61, 0x00, 0x62, 0x00, 0x00, 0x00,                          // "ab"
     0x01, 0x00, 0x00, 0x02, 0x07, 0x02, 0x00, 0x63, 0x00, 0x31, 0x00, 0x00, 0x00};  // "c1"
 
-void SetConsent(uint32_t report) {
-  ASSERT_EQ(platform::kErrSuccess,
-            platform::SetRegistryValue(RegRoot::kLocalMachine, kSrpKey, SRT("report"),
-                                       platform::kRegDword, &report, sizeof report));
-}
+void SetConsent(uint32_t report) { ASSERT_TRUE(sr_test::SetReportConsent(report)); }
 
 // name -> text of every REG_SZ value of an HKLM key.
-std::map<SrString, SrString> Values(const SRCHAR* key_path) {
-  std::map<SrString, SrString> out;
-  platform::RegistryKey key;
-  if (key.Open(RegRoot::kLocalMachine, key_path, false) != platform::kErrSuccess) return out;
-  for (uint32_t i = 0;; ++i) {
-    SRCHAR name[2048];
-    uint8_t data[4096];
-    uint32_t name_length = 2048, type = 0, size = sizeof data;
-    if (key.EnumValue(i, name, &name_length, &type, data, &size) != platform::kErrSuccess) break;
-    SrString text(reinterpret_cast<const SRCHAR*>(data), size / sizeof(SRCHAR));
-    text.resize(text::Length(text.c_str()));
-    out[SrString(name, name_length)] = text;
-  }
-  return out;
-}
+std::map<SrString, SrString> Values(const SRCHAR* key_path) { return sr_test::RegistryTexts(key_path); }
 
-std::string ReportFolder() {
-  SrString dir;
-  platform::ShellFolderPath(platform::kCsidlCommonAppData, true, &dir);
-  platform::AppendPath(&dir, SRT("RpData"));
-  return U8(dir);
-}
-
-// Full paths of the files in a folder, sorted.
-std::vector<std::string> FilesIn(const std::string& dir) {
-  std::vector<std::string> out;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(fs::u8path(dir), ec)) {
-    std::u8string p = entry.path().u8string();
-    out.emplace_back(p.begin(), p.end());
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
+using sr_test::FilesIn;
+using sr_test::ReportFolder;
 
 bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-srdump::Report Decode(const std::string& path) {
-  std::string bytes;
-  EXPECT_TRUE(sr_test::ReadFileBytes(path, &bytes)) << path;
-  return srdump::ReadReport(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
+srdump::Report Decode(const std::string& path) { return sr_test::DecodeReportFile(path); }
 
 // A report file as the report manager builds it.
 std::unique_ptr<CPCFFileImpl> NewReport(const SRCHAR* url = SRT("http://report.example/u")) {

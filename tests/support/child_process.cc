@@ -59,6 +59,11 @@ ChildProcess StartChild(const std::string& name, const std::vector<std::string>&
   return StartProgram(SelfPath(), all);
 }
 
+std::string BesideSelf(const std::string& name) {
+  std::string self = SelfPath();
+  return self.substr(0, self.find_last_of("/\\") + 1) + name;
+}
+
 #if defined(_WIN32)
 
 namespace {

@@ -44,6 +44,8 @@ ChildProcess StartChild(const std::string& name, const std::vector<std::string>&
 ChildProcess StartProgram(const std::string& program, const std::vector<std::string>& args);
 // Path of the running test program.
 std::string SelfPath();
+// Path of a file in the running test program's folder (programs, libraries).
+std::string BesideSelf(const std::string& name);
 
 }  // namespace sr_test
 
