@@ -86,7 +86,13 @@ typedef struct CPCFParam CPCFParam;
 extern "C" {
 #endif
 
-// Starts report `report`; param is required the first time 0, 2 or 4 is started.
+// Starts report `report` (0, 2 and 4 get a report file, any other number
+// none). The first Start of 0, 2 or 4 makes the report from
+// param: what it keeps is copied before Start returns. A null param makes it
+// with the installation's version, channel and URL, exactly as a block from
+// SR_CreateParam(NULL, NULL, NULL) would. For a report that already exists
+// param is not read. Any thread may call it; start a report before other
+// threads record into it.
 SR_EXPORT int SR_CALL Start(int report, CPCFParam* param);                 // 1
 // Seals every report file and stops all worker threads.
 SR_EXPORT int SR_CALL Stop(void);                                          // 1

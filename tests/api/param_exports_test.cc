@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pcf/registry_string.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "statrelay/statrelay.h"
 #include "support/report_files.h"
@@ -157,6 +158,35 @@ TEST_F(ParamExportsTest, ReportsKeepTheirBlockAfterItIsDestroyed) {
     }
     EXPECT_TRUE(found) << U8(want.url);
   }
+}
+
+// A host that is content with the installation's facts needs no block: a
+// report started without one gets what a block with every text left out
+// gets, the test version override included.
+TEST_F(ParamExportsTest, StartWithoutABlockUsesTheInstallationDefaults) {
+  const SrString override_version = SRT("3.1.4.1");
+  ASSERT_EQ(platform::kErrSuccess,
+            platform::SetRegistryValue(platform::RegRoot::kLocalMachine, SRT("Software\\Norvo_Srp_pos\\SRP\\TEST"),
+                                       SRT("version"), platform::kRegSz, override_version.c_str(),
+                                       static_cast<uint32_t>((override_version.size() + 1) * sizeof(SRCHAR))));
+  EXPECT_EQ(1, Start(0, nullptr));
+  CPCFParam* defaults = SR_CreateParam(nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, defaults);
+  EXPECT_EQ(1, Start(2, defaults));
+  SR_DestroyParam(defaults);
+  SR_W(kCounter, 0);
+  SR_W(kCounter, 2);
+  ASSERT_EQ(1, Stop());
+
+  std::vector<Written> sealed = SealedReports();
+  ASSERT_EQ(2u, sealed.size());
+  for (const Written& w : sealed) {
+    ASSERT_FALSE(w.report.fault.has_value()) << w.report.fault->reason;
+    EXPECT_EQ("3.1.4.1", VersionOf(w.report.header));
+  }
+  EXPECT_EQ(ChannelOf(sealed[1].report), ChannelOf(sealed[0].report));
+  EXPECT_NE("(none)", ChannelOf(sealed[0].report));
+  EXPECT_EQ(sealed[1].url, sealed[0].url);
 }
 
 }  // namespace
