@@ -30,10 +30,20 @@ size_t FailLargeAllocations::Refused() { return g_refused.load(); }
 
 }  // namespace sr_test
 
-// The plain forms; the standard library builds the array, sized and nothrow
-// forms on them.
+// Every form is replaced, the nothrow ones too: a sanitizer runtime supplies its
+// own nothrow forms, whose blocks our delete could not free.
 void* operator new(size_t size) { return Allocate(size); }
 void* operator new[](size_t size) { return Allocate(size); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Allocate(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
