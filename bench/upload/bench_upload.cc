@@ -14,11 +14,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "common/initialize.h"
+#include "common/rate_reporter.h"
 #include "pcf/registry_string.h"
 #include "platform/clock.h"
 #include "platform/named_mutex.h"
@@ -80,24 +80,13 @@ void BM_MutexTestFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_MutexTestFloor)->Unit(benchmark::kMicrosecond);
 
-// Keeps the median real time per iteration of each benchmark and prints the
-// ratios at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
+// Prints the ratios of the median times at the end.
+class RatioReporter : public bench::RateReporter {
  public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (median || (run.run_type == Run::RT_Iteration && !has_median_)) {
-        times_[run.run_name.function_name] = run.GetAdjustedRealTime();
-      }
-      has_median_ = has_median_ || median;
-    }
-  }
   void Finalize() override {
     ConsoleReporter::Finalize();
-    const double idle = times_["BM_IdleCheck"], guarded = times_["BM_GuardedCheck"];
-    const double read = times_["BM_RegistryReadFloor"], mutex = times_["BM_MutexTestFloor"];
+    const double idle = Time("BM_IdleCheck"), guarded = Time("BM_GuardedCheck");
+    const double read = Time("BM_RegistryReadFloor"), mutex = Time("BM_MutexTestFloor");
     if (idle > 0 && read > 0) {
       std::printf("\nidle check: %.2fx one registry read (target: a few)\n", idle / read);
     }
@@ -106,10 +95,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
                   guarded / (read + mutex));
     }
   }
-
- private:
-  std::map<std::string, double> times_;
-  bool has_median_ = false;
 };
 
 }  // namespace

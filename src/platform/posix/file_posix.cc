@@ -310,17 +310,29 @@ bool ListFolderFiles(SrStringView dir, std::vector<SrString>* names) {
   return true;
 }
 
-bool CreateTempFile(SrStringView prefix, SrString* path) {
-  if (!internal::FileFaultAllows(FileOp::kCreateTemp, prefix, nullptr)) return false;
+namespace {
+
+// Creates a new file of mode 0600 in the temporary folder, named by the first
+// three units of `prefix` and a unique suffix; its path goes to `*name`. Returns
+// the descriptor, or -1.
+int OpenTempFile(SrStringView prefix, std::string* name) {
   const char* dir = std::getenv("TMPDIR");
-  std::string name = (dir != nullptr && *dir != 0) ? dir : "/tmp";
-  if (name.back() != '/') name += '/';
+  *name = (dir != nullptr && *dir != 0) ? dir : "/tmp";
+  if (name->back() != '/') *name += '/';
   std::string head = OsPath(prefix.substr(0, 3));
   for (char& c : head) {
     if (c == '/') c = '_';
   }
-  name += head + "XXXXXX";
-  int fd = mkostemp(name.data(), O_CLOEXEC);
+  *name += head + "XXXXXX";
+  return mkostemp(name->data(), O_CLOEXEC);
+}
+
+}  // namespace
+
+bool CreateTempFile(SrStringView prefix, SrString* path) {
+  if (!internal::FileFaultAllows(FileOp::kCreateTemp, prefix, nullptr)) return false;
+  std::string name;
+  int fd = OpenTempFile(prefix, &name);
   if (fd < 0) return false;
   close(fd);
   *path = text::FromUtf8(name);
@@ -330,15 +342,8 @@ bool CreateTempFile(SrStringView prefix, SrString* path) {
 bool CopyToTempFile(SrStringView from, SrStringView prefix, SrString* path) {
   path->clear();
   if (!internal::FileFaultAllows(FileOp::kCreateTemp, prefix, nullptr)) return false;
-  const char* dir = std::getenv("TMPDIR");
-  std::string name = (dir != nullptr && *dir != 0) ? dir : "/tmp";
-  if (name.back() != '/') name += '/';
-  std::string head = OsPath(prefix.substr(0, 3));
-  for (char& c : head) {
-    if (c == '/') c = '_';
-  }
-  name += head + "XXXXXX";
-  int out = mkostemp(name.data(), O_CLOEXEC);  // mode 0600
+  std::string name;
+  int out = OpenTempFile(prefix, &name);
   if (out < 0) return false;
   bool ok = internal::FileFaultAllows(FileOp::kCopy, from, nullptr);
   int in = ok ? open(OsPath(from).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
