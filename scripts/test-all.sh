@@ -45,7 +45,13 @@ ctest --preset windows-x64
 
 step "windows-x86-tests: the i686 build under 32-bit Wine (64-bit prefix)"
 build windows-x86-tests
-ctest --preset windows-x86-tests
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  ctest --preset windows-x86-tests
+else
+  # Nothing can install what the kernel lacks: say so where nobody can miss it.
+  printf '\n!!! SKIPPED: this kernel does not run 32-bit programs (no IA32 emulation), so 32-bit\n' >&2
+  printf '!!! Wine cannot start: the i686 tests were built, not run. Run them on a machine that can.\n\n' >&2
+fi
 
 step "windows-x86: the shipping 32-bit DLL"
 build windows-x86
