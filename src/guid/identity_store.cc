@@ -129,8 +129,11 @@ bool IdentityStore::writable() const {
 }
 
 void IdentityStore::LoadLocked(bool* truncated) {
+  // One version of the file answers every read, even should another writer
+  // not take the lock.
+  const platform::ProfileSnapshot file(path_.c_str());
   std::vector<SRCHAR> names(kSectionNamesUnits, 0);
-  uint32_t n = platform::ReadProfileSectionNames(names.data(), kSectionNamesUnits, path_.c_str());
+  uint32_t n = file.SectionNames(names.data(), kSectionNamesUnits);
   if (n >= kSectionNamesUnits - 2) {
     *truncated = true;
     n = kSectionNamesUnits - 2;
@@ -138,7 +141,7 @@ void IdentityStore::LoadLocked(bool* truncated) {
   std::vector<SRCHAR> lines(kSectionUnits, 0);
   for (const SrString& name : SplitList(names.data(), n)) {
     std::fill(lines.begin(), lines.end(), SRCHAR(0));
-    uint32_t m = platform::ReadProfileSection(name.c_str(), lines.data(), kSectionUnits, path_.c_str());
+    uint32_t m = file.Section(name.c_str(), lines.data(), kSectionUnits);
     if (m >= kSectionUnits - 2) {
       *truncated = true;
       m = kSectionUnits - 2;

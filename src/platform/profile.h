@@ -25,6 +25,7 @@
 #define STATRELAY_PLATFORM_PROFILE_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "platform/text.h"
 
@@ -53,6 +54,25 @@ uint32_t ReadProfileSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size
 // that occurs twice is listed twice), as a NUL-separated list ending with a
 // second NUL. Returns the units written without the final NUL.
 uint32_t ReadProfileSectionNames(SRCHAR* buffer, uint32_t size, const SRCHAR* file);
+
+// The section names and sections of one file, answered as the two calls
+// above answer them. Linux reads and parses the file once, when the snapshot
+// is made, so that every answer comes from one version of it; Windows asks
+// the system at each call, as the calls above do.
+class ProfileSnapshot {
+ public:
+  explicit ProfileSnapshot(const SRCHAR* file);
+  ~ProfileSnapshot();
+  ProfileSnapshot(const ProfileSnapshot&) = delete;
+  ProfileSnapshot& operator=(const ProfileSnapshot&) = delete;
+
+  uint32_t SectionNames(SRCHAR* buffer, uint32_t size) const;
+  uint32_t Section(const SRCHAR* section, SRCHAR* buffer, uint32_t size) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 // WritePrivateProfileStringW(section, key, value, file) with a value: sets the
 // key (leading blanks of the value are not kept). Linux refuses texts with a

@@ -143,7 +143,9 @@ struct Result {
   std::string buffer;
 };
 
-Result RunCase(const ProfileCase& c, const SrString& file) {
+// The section reads go through a ProfileSnapshot when `snapshot` is set: it
+// must answer exactly as the calls do.
+Result RunCase(const ProfileCase& c, const SrString& file, bool snapshot = false) {
   Result r;
   SrString section = W(c.section);
   SrString key = W(c.key);
@@ -157,6 +159,10 @@ Result RunCase(const ProfileCase& c, const SrString& file) {
   if (op == "str") {
     r.ret = platform::ReadProfileString(section.c_str(), key.c_str(), def.c_str(), buffer.data(),
                                         c.size, file.c_str());
+  } else if (snapshot) {
+    const platform::ProfileSnapshot document(file.c_str());
+    r.ret = op == "sec" ? document.Section(section.c_str(), buffer.data(), c.size)
+                        : document.SectionNames(buffer.data(), c.size);
   } else if (op == "sec") {
     r.ret = platform::ReadProfileSection(section.c_str(), buffer.data(), c.size, file.c_str());
   } else {
@@ -183,6 +189,11 @@ TEST(ProfileTest, ReadsAsTheSystemDoes) {
                             << c.key << " size " << c.size << " -> \"" << r.buffer << "\"";
     EXPECT_EQ(c.buffer, r.buffer) << "case " << index - 1 << ": " << c.op << " [" << c.section
                                   << "] " << c.key << " size " << c.size;
+    if (std::string(c.op) == "sec" || std::string(c.op) == "names") {
+      Result snapped = RunCase(c, box.WidePath(name), true);
+      EXPECT_EQ(c.ret, snapped.ret) << "snapshot, case " << index - 1;
+      EXPECT_EQ(c.buffer, snapped.buffer) << "snapshot, case " << index - 1;
+    }
   }
 }
 

@@ -77,10 +77,42 @@ std::vector<std::string> ListNames(const std::string& dir) {
   return names;
 }
 
-std::string Resolve(const std::string& path) {
-  char buf[PATH_MAX];
-  if (realpath(path.c_str(), buf) == nullptr) return std::string();
-  return buf;
+// path with "." and ".." parts taken out by their text. Sound where no folder
+// on the way is a link.
+std::string Lexical(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (at <= path.size()) {
+    size_t end = path.find('/', at);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(at, end - at);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(std::move(part));
+    }
+    at = end + 1;
+  }
+  std::string out;
+  for (const std::string& part : parts) out += "/" + part;
+  return out.empty() ? std::string("/") : out;
+}
+
+// The real path of a sysfs entry whose last part may be a link while its
+// folders are not (as /sys/block/<disk>, /sys/class/net/<name> and a device's
+// "device" are): one readlink per link followed, where realpath would ask
+// about every part of the path. Empty when the entry is missing or the links
+// go on too long.
+std::string ResolveLast(const std::string& path) {
+  std::string at = path;
+  for (int hops = 0; hops < 8; ++hops) {
+    char buf[PATH_MAX];
+    ssize_t n = readlink(at.c_str(), buf, sizeof buf - 1);
+    if (n < 0) return errno == EINVAL ? Lexical(at) : std::string();  // EINVAL: not a link
+    std::string link(buf, static_cast<size_t>(n));
+    at = !link.empty() && link[0] == '/' ? link : at.substr(0, at.rfind('/') + 1) + link;
+  }
+  return std::string();
 }
 
 // The name of the bus a sysfs device sits on: the last part of its
@@ -109,7 +141,7 @@ std::vector<Disk> IdentityDisks() {
   std::vector<Disk> disks;
   for (const std::string& name : ListNames(block)) {
     if (!IsIdentityDiskName(name)) continue;
-    Disk disk{name, block + "/" + name, Resolve(block + "/" + name)};
+    Disk disk{name, block + "/" + name, ResolveLast(block + "/" + name)};
     if (!disk.bus_path.empty()) disks.push_back(std::move(disk));
   }
   std::sort(disks.begin(), disks.end(),
@@ -188,7 +220,9 @@ bool PermanentAddress(const std::string& name, uint8_t out[32], uint32_t* size) 
 // Windows would enumerate with a PCI instance. Decided by the buses the
 // devices are registered on, not by the text of their paths.
 bool OnPciBus(const std::string& interface_dir) {
-  const std::string device = Resolve(interface_dir + "/device");
+  const std::string interface = ResolveLast(interface_dir);
+  if (interface.empty()) return false;
+  const std::string device = ResolveLast(interface + "/device");
   if (device.empty()) return false;
   const std::string bus = SubsystemOf(device);
   if (bus == "pci") return true;

@@ -130,6 +130,30 @@ uint32_t ReadProfileSectionNames(SRCHAR* buffer, uint32_t size, const SRCHAR* fi
   return IniDocument(bytes).GetSectionNames(buffer, size);
 }
 
+struct ProfileSnapshot::Impl {
+  bool readable = false;
+  IniDocument document{std::string_view()};
+};
+
+ProfileSnapshot::ProfileSnapshot(const SRCHAR* file) : impl_(new Impl) {
+  std::string bytes;
+  struct stat st;
+  if (ReadWhole(posix::OsPath(text::FromPtr(file)), &bytes, &st) == Load::kFailed) return;
+  impl_->readable = true;
+  impl_->document = IniDocument(bytes);
+}
+
+ProfileSnapshot::~ProfileSnapshot() = default;
+
+uint32_t ProfileSnapshot::SectionNames(SRCHAR* buffer, uint32_t size) const {
+  return impl_->readable ? impl_->document.GetSectionNames(buffer, size) : 0;
+}
+
+uint32_t ProfileSnapshot::Section(const SRCHAR* section, SRCHAR* buffer, uint32_t size) const {
+  if (section == nullptr || buffer == nullptr || !impl_->readable) return 0;
+  return impl_->document.GetSection(section, buffer, size);
+}
+
 bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value,
                        const SRCHAR* file) {
   if (section == nullptr || key == nullptr || value == nullptr || file == nullptr) return false;

@@ -23,6 +23,21 @@ uint32_t ReadProfileSectionNames(SRCHAR* buffer, uint32_t size, const SRCHAR* fi
   return GetPrivateProfileSectionNamesW(buffer, size, file);
 }
 
+struct ProfileSnapshot::Impl {
+  SrString file;
+};
+
+ProfileSnapshot::ProfileSnapshot(const SRCHAR* file) : impl_(new Impl{SrString(file)}) {}
+ProfileSnapshot::~ProfileSnapshot() = default;
+
+uint32_t ProfileSnapshot::SectionNames(SRCHAR* buffer, uint32_t size) const {
+  return ReadProfileSectionNames(buffer, size, impl_->file.c_str());
+}
+
+uint32_t ProfileSnapshot::Section(const SRCHAR* section, SRCHAR* buffer, uint32_t size) const {
+  return ReadProfileSection(section, buffer, size, impl_->file.c_str());
+}
+
 bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value,
                        const SRCHAR* file) {
   return WritePrivateProfileStringW(section, key, value, file) != FALSE;
