@@ -68,6 +68,43 @@ SrString FolderOf(const SrString& path) {
   return at == SrString::npos ? SrString() : path.substr(0, at);
 }
 
+// A name CreateNewSharedFile gives a new store beside `stem`:
+// "<stem>.<process>-<count>-<stamp>", three runs of digits.
+bool IsStoreTempName(SrStringView name, SrStringView stem) {
+  if (name.size() <= stem.size() + 1 || name.substr(0, stem.size()) != stem ||
+      name[stem.size()] != SRT('.')) {
+    return false;
+  }
+  int runs = 0;
+  bool in_run = false;
+  for (SRCHAR ch : name.substr(stem.size() + 1)) {
+    if (ch >= SRT('0') && ch <= SRT('9')) {
+      if (!in_run) ++runs;
+      in_run = true;
+    } else if (ch == SRT('-') && in_run && runs < 3) {
+      in_run = false;
+    } else {
+      return false;
+    }
+  }
+  return runs == 3 && in_run;
+}
+
+// Removes the new stores that a writer killed between writing one and moving
+// it into place left in `folder`. Called under the store's mutex, which every
+// writer holds from making its new store until it is moved: any such file
+// there now belongs to no one.
+void SweepDeadNewStores(const SrString& folder, SrStringView stem) {
+  std::vector<SrString> names;
+  if (!platform::ListFolderFiles(folder, &names)) return;
+  for (const SrString& name : names) {
+    if (!IsStoreTempName(name, stem)) continue;
+    SrString path = folder;
+    path.push_back(platform::kPathSeparator);
+    platform::RemoveFile(path + name);
+  }
+}
+
 }  // namespace
 
 SrString StoreMutexName(SrStringView path) {
@@ -213,6 +250,7 @@ bool IdentityStore::Save() {
 
     platform::NamedMutex lock;
     if (!TakeStoreLock(path_, &lock)) return false;
+    SweepDeadNewStores(folder, platform::FindFileName(path_));
     if (!platform::CreateNewSharedFile(folder, platform::FindFileName(path_), &temp)) return false;
     bool ok = true;
     for (const auto& [section, keys] : entries_) {

@@ -103,6 +103,33 @@ TEST(IdentityStoreTest, AFailedSaveKeepsTheOldFileAndLeavesNoNewOne) {
   EXPECT_NE(std::string::npos, bytes.find("config11=" + kB));
 }
 
+// A writer killed between writing its new store and moving it into place
+// leaves the new one behind; the next rewrite, under the mutex, removes it and
+// nothing else.
+TEST(IdentityStoreTest, ARewriteRemovesNewStoresOfKilledWriters) {
+  StoreFile f;
+  IdentityStore first;
+  first.SetPath(W(f.path));
+  first.SetValue("config4", "config11", kA);
+  ASSERT_TRUE(first.Save());
+  const char* const dead[] = {"conf.db.4242-0-123456", "conf.db.1-17-9"};
+  const char* const kept[] = {"conf.db.bak", "conf.db.4242-0", "conf.db.4242-0-12x", "conf.db.-1-2-3",
+                              "conf.db.1-2-3-4", "other.db.1-2-3", "conf.db1-2-3"};
+  for (const char* name : dead) ASSERT_TRUE(sr_test::WriteFileBytes(f.folder + "/" + name, "x"));
+  for (const char* name : kept) ASSERT_TRUE(sr_test::WriteFileBytes(f.folder + "/" + name, "x"));
+
+  IdentityStore second;
+  second.SetPath(W(f.path));
+  ASSERT_TRUE(second.Load());
+  second.SetValue("config4", "config11", kB);
+  ASSERT_TRUE(second.Save());
+  for (const char* name : dead) EXPECT_FALSE(std::filesystem::exists(f.folder + "/" + name)) << name;
+  for (const char* name : kept) EXPECT_TRUE(std::filesystem::exists(f.folder + "/" + name)) << name;
+  std::string bytes;
+  ASSERT_TRUE(sr_test::ReadFileBytes(f.path, &bytes));
+  EXPECT_NE(std::string::npos, bytes.find("config11=" + kB));
+}
+
 TEST(IdentityStoreTest, SaveNeedsAFullFolderPath) {
   sr_test::Sandbox sandbox;
   IdentityStore store;
