@@ -98,6 +98,8 @@ class MapBody : public Bodybase {
     g_applied.fetch_add((key >> 24) == 0x05 ? static_cast<uint32_t>(number) : 1, std::memory_order_release);
     return 1;
   }
+  // Counter keys combine their increments, as the report body's do.
+  bool CombinesNumbers(uint32_t key) const override { return (key >> 24) == 0x05; }
   int ReportWS(uint32_t key, const SrString& text) override {
     last_[key] = text;
     g_applied.fetch_add(1, std::memory_order_release);

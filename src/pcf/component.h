@@ -54,6 +54,11 @@ class Bodybase : public Component {
   virtual int ReportWS(uint32_t /*key*/, const SrString& /*text*/) { return 0; }
   virtual int ReportWW(uint32_t /*key*/, int32_t /*number*/) { return 0; }
   virtual int ReportW(uint32_t /*key*/) { return 0; }
+  // True when ReportWW on `key` only adds its number, wrapping at 32 bits, to
+  // a total that no other operation changes (a counter): increments to such a
+  // key may then reach the body summed. Called from any thread; must not look
+  // at recorded data. Bodybase: false.
+  virtual bool CombinesNumbers(uint32_t /*key*/) const { return false; }
 };
 
 #endif  // STATRELAY_PCF_COMPONENT_H_

@@ -229,7 +229,20 @@ int Filebase::PrepareWrite(platform::File* /*file*/) { return 1; }
 int Filebase::OnFileCompleted(const SrString& /*path*/) { return 1; }
 
 int Filebase::ReportWW(uint32_t key, int32_t number) {
-  return task_.PostCall(&Filebase::DoReportWW, key, AsArg(number));
+  if (body_ == nullptr || !body_->CombinesNumbers(key)) {
+    return task_.PostCall(&Filebase::DoReportWW, key, AsArg(number));
+  }
+  PendingCounters::Slot* slot = pending_.Get(key);
+  if (!PendingCounters::Add(slot, static_cast<uint32_t>(number))) return 1;  // rides on the waiting task
+  int queued = 0;
+  try {
+    queued = task_.PostCall(&Filebase::DoAddPending, reinterpret_cast<uintptr_t>(slot), 0);
+  } catch (...) {  // out of memory for the task: the slot must not stay marked as queued
+    PendingCounters::Drop(slot);
+    throw;
+  }
+  if (!queued) PendingCounters::Drop(slot);
+  return queued;
 }
 
 int Filebase::ReportWS(uint32_t key, const SRCHAR* text) {
@@ -260,6 +273,12 @@ int Filebase::ReportSS(const SRCHAR* name, const SRCHAR* text) {
 
 int Filebase::DoReportWW(uintptr_t key, uintptr_t number) {
   return body_->ReportWW(static_cast<uint32_t>(key), AsNumber(number));
+}
+
+int Filebase::DoAddPending(uintptr_t slot, uintptr_t /*unused*/) {
+  auto* pending = reinterpret_cast<PendingCounters::Slot*>(slot);
+  const uint32_t sum = PendingCounters::Take(pending);
+  return body_->ReportWW(pending->key, static_cast<int32_t>(sum));
 }
 
 int Filebase::DoReportWS(uintptr_t key, uintptr_t text) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "pcf/component.h"
+#include "pcf/pending_counters.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "statrelay/statrelay.h"
@@ -65,6 +66,10 @@ class Filebase {
   // empty) and posts one task that runs the body operation of the same name
   // on the worker, in posting order. They return 1 when the task was queued,
   // 0 when the worker's window is gone (the copies are freed, nothing runs).
+  // ReportWW on a key whose numbers the body combines (a counter) posts a
+  // task only when none is waiting for that key; otherwise the number is
+  // added to the waiting one (and 1 returned), so the increment reaches the
+  // body no later than it would have, summed with others of the same key.
   int ReportWW(uint32_t key, int32_t number);
   int ReportWS(uint32_t key, const SRCHAR* text);
   int ReportSW(const SRCHAR* name, int32_t number);
@@ -127,6 +132,8 @@ class Filebase {
   Headerbase* header_;  // owned
   Bodybase* body_;      // owned
   Component* trailer_;  // owned, may be null
+  // Counter increments waiting for the worker; outlives the worker's tasks.
+  PendingCounters pending_;
   CTaskMgrTmpl<Filebase> task_;
   // The open report file (not open when none is) and its path (empty when
   // none is open).
@@ -139,6 +146,7 @@ class Filebase {
  private:
   // Task functions, on the worker; they free the text copies they receive.
   int DoReportWW(uintptr_t key, uintptr_t number);
+  int DoAddPending(uintptr_t slot, uintptr_t unused);
   int DoReportWS(uintptr_t key, uintptr_t text);
   int DoReportSW(uintptr_t name, uintptr_t number);
   int DoReportSS(uintptr_t name, uintptr_t text);

@@ -92,6 +92,8 @@ class CPCFBody : public Bodybase {
   int ReportWW(uint32_t key, int32_t number) override;
   // ReportWW(key, 1).
   int ReportW(uint32_t key) override;
+  // Counter keys: their increments commute.
+  bool CombinesNumbers(uint32_t key) const override { return ClassifyKey(key) == KeyKind::Counter; }
 
   static KeyKind ClassifyKey(uint32_t key);
   // For the keys of the activity table, sets the key's bit in the current
