@@ -4,33 +4,18 @@
 // No C++ exception reaches the host: an export that meets one (out of memory
 // while copying a large text, for example) drops that call's work, logs it at
 // level 8 and returns its fixed result.
-#include <new>
-
 #include "platform/log_sink.h"
 #include "report/report_manager.h"
 #include "statrelay/statrelay.h"
 
 namespace {
 
-void LogDropped(const char* function, bool out_of_memory) noexcept {
-  try {
-    if (out_of_memory) {
-      SR_LOG(8, function, "out of memory: the call's work is dropped");
-    } else {
-      SR_LOG(8, function, "exception: the call's work is dropped");
-    }
-  } catch (...) {  // the log library ran out too: nothing more to do
-  }
-}
-
 template <class Body>
 int Guarded(const char* function, int result, Body&& body) noexcept {
   try {
     body();
-  } catch (const std::bad_alloc&) {
-    LogDropped(function, true);
   } catch (...) {
-    LogDropped(function, false);
+    platform::LogDroppedWork(function);
   }
   return result;
 }

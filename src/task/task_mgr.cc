@@ -1,5 +1,7 @@
 #include "task/task_mgr.h"
 
+#include "platform/log_sink.h"
+
 CTaskMgr::~CTaskMgr() { StopThread(); }
 
 int CTaskMgr::StartThread(int init_com) {
@@ -25,7 +27,11 @@ int CTaskMgr::Run() {
     return 0;
   }
   ready_.Set();
-  window_.Loop(quit_);
+  try {
+    window_.Loop(quit_);
+  } catch (...) {  // the window still goes, with what is queued
+    platform::LogDroppedWork("CTaskMgr::Run");
+  }
   window_.Destroy();
   if (init_com_) platform::ComUninitialize();
   return 0;
@@ -41,9 +47,14 @@ int CTaskMgr::PostTask(CTaskBase* task) {
 
 int CTaskMgr::SendTask(CTaskBase* task) {
   uint32_t error = 0;
-  if (!window_.Send(task, kSendTimeoutMs, &error) && error == platform::kErrorInvalidWindowHandle) {
+  bool ran;
+  try {
+    ran = window_.Send(task, kSendTimeoutMs, &error);
+  } catch (...) {  // nothing was queued (no memory for the send)
     delete task;
+    throw;
   }
+  if (!ran && error == platform::kErrorInvalidWindowHandle) delete task;
   platform::SetLastErrorCode(error);
   return 0;
 }
@@ -67,12 +78,30 @@ int CTaskMgr::CreateWorkerThread() {
 
 int CTaskMgr::WaitThread(uint32_t ms) { return thread_.Wait(ms) ? 1 : 0; }
 
-void CTaskMgr::ThreadEntry(void* self) { static_cast<CTaskMgr*>(self)->Run(); }
+// No exception leaves the thread, a task or a timer callback: each drops that
+// one call's work with a level-8 line, and the worker goes on.
+void CTaskMgr::ThreadEntry(void* self) {
+  try {
+    static_cast<CTaskMgr*>(self)->Run();
+  } catch (...) {
+    platform::LogDroppedWork("CTaskMgr::ThreadEntry");
+  }
+}
 
 void CTaskMgr::HandleTask(platform::LoopItem* item) {
   CTaskBase* task = static_cast<CTaskBase*>(item);
-  task->Run();
+  try {
+    task->Run();
+  } catch (...) {
+    platform::LogDroppedWork("CTaskBase::Run");
+  }
   delete task;
 }
 
-void CTaskMgr::HandleTimer(uintptr_t id) { OnTimer(static_cast<unsigned int>(id)); }
+void CTaskMgr::HandleTimer(uintptr_t id) {
+  try {
+    OnTimer(static_cast<unsigned int>(id));
+  } catch (...) {
+    platform::LogDroppedWork("CTaskMgr::OnTimer");
+  }
+}

@@ -6,11 +6,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/thread.h"
+#include "support/sandbox.h"
 
 namespace {
 
@@ -93,6 +96,18 @@ struct Owner {
   int Done(uintptr_t, uintptr_t) {
     done.Open();
     return 0;
+  }
+  // Throws std::bad_alloc when `out_of_memory`, else another exception.
+  int Throw(uintptr_t out_of_memory, uintptr_t) {
+    Add("throw");
+    if (out_of_memory != 0) throw std::bad_alloc();
+    throw std::runtime_error("task failed");
+  }
+  Gate second_tick;
+  std::atomic<int> throwing_ticks{0};
+  int ThrowingTick(unsigned, int) {
+    if (++throwing_ticks == 2) second_tick.Open();
+    throw std::runtime_error("timer failed");
   }
   int OnTick(unsigned id, int reserved) {
     {
@@ -283,6 +298,43 @@ TEST(TaskMgrTest, TimerTickWaitsForPostedTasksAndNeverPilesUp) {
   int ticks_before_send = 0;
   for (size_t i = 3; i < events.size() && events[i] != "3:3"; ++i) ++ticks_before_send;
   EXPECT_LE(ticks_before_send, 2);
+}
+
+// A task or a timer callback that throws loses only its own work: the task is
+// freed, the worker goes on, a sender is released, and each drop is one
+// level-8 line.
+TEST(TaskMgrTest, AnExceptionDropsOnlyThatTaskOrTick) {
+  sr_test::Sandbox box;
+  Owner owner;
+  CTaskMgrTmpl<Owner> mgr(&owner);
+  ASSERT_EQ(1, mgr.StartThread(0));
+  mgr.SetTimerCallback(&Owner::ThrowingTick);
+  platform::SetLastErrorCode(99);
+  mgr.SendCall(&Owner::Throw, 1, 0);
+  EXPECT_EQ(0u, platform::LastErrorCode());  // it ran, and the sender is released
+  mgr.PostCall(&Owner::Throw, 0, 0);
+  mgr.PostCall(&Owner::Throw, 1, 0);
+  mgr.PostCall(&Owner::Record, 1, 1);
+  mgr.StartTimer(7, 10);
+  EXPECT_TRUE(owner.second_tick.WaitOpen());  // the first throwing tick did not end the timer
+  mgr.StopTimer(7);
+  mgr.PostCall(&Owner::Done, 0, 0);
+  ASSERT_TRUE(owner.done.WaitOpen());
+  mgr.StopThread();
+  std::vector<std::string> expected = {"throw", "throw", "throw", "1:1"};
+  EXPECT_EQ(expected, owner.Events());
+
+  std::vector<sr_test::LogLine> tasks = box.LogOf("CTaskBase::Run");
+  ASSERT_EQ(3u, tasks.size());
+  int out_of_memory = 0;
+  for (const sr_test::LogLine& line : tasks) {
+    EXPECT_EQ(8, line.level);
+    if (line.message.find("out of memory") != std::string::npos) ++out_of_memory;
+  }
+  EXPECT_EQ(2, out_of_memory);
+  std::vector<sr_test::LogLine> ticks = box.LogOf("CTaskMgr::OnTimer");
+  EXPECT_EQ(static_cast<size_t>(owner.throwing_ticks.load()), ticks.size());
+  for (const sr_test::LogLine& line : ticks) EXPECT_EQ(8, line.level);
 }
 
 }  // namespace
