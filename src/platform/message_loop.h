@@ -11,10 +11,14 @@
 //     per timer is pending: a busy period delays and merges ticks;
 //  4. the quit message is queued behind the items posted before it.
 //
+// Posted items wait in the library's own lock-free queue (LoopItemQueue) on
+// both systems: posting takes no lock and makes no system call unless the
+// worker sleeps, and no system limit on queued messages applies.
 // Windows: a message-only window of the system class "Static" whose procedure
-// is replaced; items travel as WM_COMMAND, ticks as WM_TIMER, quit as WM_QUIT.
-// POSIX: a lock-free queue; posting takes no lock and makes no system call
-// unless the worker sleeps.
+// is replaced; it receives only wake-ups (a WM_COMMAND carrying the loop's
+// random token, never an item), ticks as WM_TIMER and quit as WM_QUIT. Any
+// other WM_COMMAND, from whatever process, runs nothing.
+// POSIX: the worker sleeps on a futex.
 #ifndef STATRELAY_PLATFORM_MESSAGE_LOOP_H_
 #define STATRELAY_PLATFORM_MESSAGE_LOOP_H_
 
@@ -46,7 +50,7 @@ class MessageWindow {
   // Called on the worker thread only.
   class Handler {
    public:
-    // Runs the item and deletes it.
+    // Runs the item and deletes it. Neither throws.
     virtual void HandleTask(LoopItem* item) = 0;
     virtual void HandleTimer(uintptr_t id) = 0;
 
@@ -76,6 +80,19 @@ class MessageWindow {
   // Test hook, worker thread: true while a Send from another thread waits
   // for this thread's loop to take it.
   static bool SendWaitingForTest();
+#if defined(_WIN32)
+  // Test hooks emulating what Wine lacks: the system's cap on the posted
+  // messages waiting for one thread (10,000). While `cap` is not 0, a post the
+  // loop makes fails as at the cap when `cap` posted messages (the loop's own
+  // and PostForeignCommandForTest's) wait for its worker. 0 removes the cap.
+  static void SetPostCapForTest(uint32_t cap);
+  // Posts refused by the emulated cap so far, in every loop.
+  static uint32_t PostsRefusedForTest();
+  // Posts to the worker's window what any process on the desktop can post: a
+  // WM_COMMAND with these parameters. False when there is no window or the
+  // emulated cap refuses it.
+  bool PostForeignCommandForTest(uintptr_t wparam, uintptr_t lparam);
+#endif
 #endif
 
   // Any thread.

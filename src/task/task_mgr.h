@@ -65,6 +65,8 @@ class CTaskMgr : public CBaseThread, private platform::MessageWindow::Handler {
 #if defined(STATRELAY_TEST_HOOKS)
   // Test hook: StopThread has asked the worker to end.
   bool QuitRequestedForTest() const { return quit_.load(std::memory_order_acquire) != 0; }
+  // Test hook: the worker's message window.
+  platform::MessageWindow& WindowForTest() { return window_; }
 #endif
 
  private:

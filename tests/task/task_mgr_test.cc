@@ -178,26 +178,35 @@ TEST(TaskMgrTest, PostedTasksRunOnTheWorkerInOrderFromEveryThread) {
   }
 }
 
+// The sender is also released as soon as its task ran, not when the posted
+// backlog it overtook is done (the last posted task waits for that release).
 TEST(TaskMgrTest, SentTaskRunsAheadOfQueuedPostedTasks) {
   Owner owner;
+  Gate gate;
+  owner.block = &gate;
   CTaskMgrTmpl<Owner> mgr(&owner);
   ASSERT_EQ(1, mgr.StartThread(0));
   mgr.PostCall(&Owner::BlockUntilSendWaits, 0, 0);
   mgr.PostCall(&Owner::Record, 1, 1);
   mgr.PostCall(&Owner::Record, 2, 2);
+  mgr.PostCall(&Owner::Block, 0, 0);
   mgr.PostCall(&Owner::Done, 0, 0);
   ASSERT_TRUE(owner.blocking.WaitOpen());
   uint32_t send_error = 99;
+  Gate sent;
   std::thread sender([&] {
     mgr.SendCall(&Owner::Record, 3, 3);
     send_error = platform::LastErrorCode();
+    sent.Open();
   });
   // The worker moves on once the send waits for it.
+  EXPECT_TRUE(sent.WaitOpen());
+  gate.Open();
   sender.join();
   ASSERT_TRUE(owner.done.WaitOpen());
   mgr.StopThread();
   EXPECT_EQ(0u, send_error);
-  std::vector<std::string> expected = {"block", "3:3", "1:1", "2:2"};
+  std::vector<std::string> expected = {"block", "3:3", "1:1", "2:2", "block"};
   EXPECT_EQ(expected, owner.Events());
 }
 
@@ -336,5 +345,92 @@ TEST(TaskMgrTest, AnExceptionDropsOnlyThatTaskOrTick) {
   EXPECT_EQ(static_cast<size_t>(owner.throwing_ticks.load()), ticks.size());
   for (const sr_test::LogLine& line : ticks) EXPECT_EQ(8, line.level);
 }
+
+#if defined(_WIN32)
+// Any process on the desktop can post a WM_COMMAND to the worker's window,
+// with anything where a task pointer once travelled: nothing of it runs, not
+// even a real task object it points at, and the worker goes on.
+TEST(TaskMgrTest, ForeignCommandMessagesRunNothing) {
+  std::atomic<int> ran{0};
+  auto* bait = new CountedTask(&ran);  // a task this loop was never given
+  int not_a_task[4] = {1, 2, 3, 4};
+  Owner owner;
+  CTaskMgrTmpl<Owner> mgr(&owner);
+  ASSERT_EQ(1, mgr.StartThread(0));
+  platform::MessageWindow& window = mgr.WindowForTest();
+  const struct {
+    uintptr_t wparam;
+    uintptr_t lparam;
+  } foreign[] = {
+      {0, 1},
+      {0, 0xDEADBEE0},
+      {1, reinterpret_cast<uintptr_t>(not_a_task)},
+      {0, reinterpret_cast<uintptr_t>(bait)},
+      {0xFFFF, reinterpret_cast<uintptr_t>(static_cast<CTaskBase*>(bait))},
+  };
+  for (const auto& m : foreign) ASSERT_TRUE(window.PostForeignCommandForTest(m.wparam, m.lparam));
+  mgr.PostCall(&Owner::Record, 1, 1);
+  mgr.PostCall(&Owner::Done, 0, 0);
+  ASSERT_TRUE(owner.done.WaitOpen());
+  for (const auto& m : foreign) ASSERT_TRUE(window.PostForeignCommandForTest(m.wparam, m.lparam));
+  mgr.SendCall(&Owner::Record, 2, 2);
+  mgr.StopThread();
+  EXPECT_EQ(0, ran.load());
+  EXPECT_EQ(1, g_alive.load());  // still ours
+  delete bait;
+  std::vector<std::string> expected = {"1:1", "2:2"};
+  EXPECT_EQ(expected, owner.Events());
+}
+
+// Windows keeps at most 10,000 posted messages per thread (emulated here:
+// Wine has no cap). With a foreign flood filling the worker's queue to the cap
+// while the worker is busy, the loop's own wake-up is refused; still every
+// recording of a burst several times the cap is queued, and all run in order.
+TEST(TaskMgrTest, NoRecordingIsLostToThePostedMessageCap) {
+  constexpr uint32_t kCap = 10000;
+  platform::MessageWindow::SetPostCapForTest(kCap);
+  struct CapOff {
+    ~CapOff() { platform::MessageWindow::SetPostCapForTest(0); }
+  } cap_off;
+  Owner owner;
+  Gate gate;
+  owner.block = &gate;
+  CTaskMgrTmpl<Owner> mgr(&owner);
+  ASSERT_EQ(1, mgr.StartThread(0));
+  // Hold the worker inside a sent task: when it is released, only the flood's
+  // messages are left to wake it.
+  std::thread sender([&] { mgr.SendCall(&Owner::Block, 0, 0); });
+  ASSERT_TRUE(owner.blocking.WaitOpen());
+  platform::MessageWindow& window = mgr.WindowForTest();
+  for (uint32_t i = 0; i < kCap; ++i) ASSERT_TRUE(window.PostForeignCommandForTest(0, 0xBAD0 + i));
+  EXPECT_FALSE(window.PostForeignCommandForTest(0, 0));  // the queue is full
+  const uint32_t refused_before = platform::MessageWindow::PostsRefusedForTest();
+
+  constexpr int kPerThread = 3 * kCap / 2;
+  auto poster = [&](uintptr_t who) {
+    for (int i = 0; i < kPerThread; ++i) ASSERT_EQ(1, mgr.PostCall(&Owner::Record, who, i));
+  };
+  std::thread a(poster, 1), b(poster, 2);
+  a.join();
+  b.join();
+  mgr.PostCall(&Owner::Done, 0, 0);
+  EXPECT_GT(platform::MessageWindow::PostsRefusedForTest(), refused_before);  // a wake-up was refused
+  gate.Open();
+  sender.join();
+  ASSERT_TRUE(owner.done.WaitOpen());
+  mgr.StopThread();
+
+  std::vector<std::string> events = owner.Events();
+  ASSERT_EQ(1u + 2u * kPerThread, events.size());
+  EXPECT_EQ("block", events[0]);
+  int next[3] = {0, 0, 0};
+  for (size_t i = 1; i < events.size(); ++i) {
+    int who = events[i][0] - '0';
+    ASSERT_TRUE(who == 1 || who == 2) << events[i];
+    ASSERT_EQ(std::to_string(who) + ":" + std::to_string(next[who]), events[i]);
+    ++next[who];
+  }
+}
+#endif  // _WIN32
 
 }  // namespace
