@@ -221,6 +221,43 @@ TEST(ReportReaderTest, SalvageKeepsRecordsBeforeTheFault) {
   EXPECT_NE(std::string::npos, srdump::ToText(r, "f").find("fault           offset 311: value kind 9"));
 }
 
+// A save cut off before it wrote the payload length leaves 0 there: the
+// records after the header are still decoded, and a record cut short by the
+// end of the file is the fault reported.
+TEST(ReportReaderTest, SalvageReadsPastAPayloadLengthOfZero) {
+  auto unset = [](Bytes b) {
+    std::fill(b.begin() + 276, b.begin() + 280, 0);
+    return b;
+  };
+  const Bytes whole = unset(File({kCounter, kList, kChannel}));
+  const Bytes cut(whole.begin(), whole.end() - 3);
+  const struct {
+    const char* name;
+    Bytes file;
+    size_t values;
+    size_t offset;
+    const char* reason;
+  } kCases[] = {
+      {"intact", whole, 1, 276, "payload length 0 (never written) with 40 bytes after the header"},
+      {"last record cut", cut, 0, 312, "text value: 2 characters and terminator run past the record's end"},
+  };
+  for (const auto& c : kCases) {
+    srdump::Report r = Read(c.file);
+    ASSERT_TRUE(r.fault) << c.name;
+    EXPECT_EQ(c.offset, r.fault->offset) << c.name;
+    EXPECT_EQ(c.reason, r.fault->reason) << c.name;
+    ASSERT_EQ(1u, r.counters.size()) << c.name;
+    EXPECT_EQ(6, r.counters[0].value) << c.name;
+    ASSERT_EQ(1u, r.lists.size()) << c.name;
+    EXPECT_EQ(std::vector<std::u16string>{u"ab"}, r.lists[0].texts) << c.name;
+    EXPECT_EQ(c.values, r.values.size()) << c.name;
+  }
+  // An empty payload with a length of 0 is simply what the header says.
+  srdump::Report empty = Read(unset(File({})));
+  ASSERT_TRUE(empty.fault);
+  EXPECT_EQ("no channel record 0x02000001", empty.fault->reason);
+}
+
 // Every prefix and every single-byte change of a sound file: the decoder stays
 // inside the buffer (checked by the sanitizer builds) and reports a fault with
 // an offset inside the file, or decodes a consistent file.

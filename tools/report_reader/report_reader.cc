@@ -76,7 +76,17 @@ class Decoder {
   Decoder(const uint8_t* data, size_t size) : in_(data, size) {}
 
   Report Run() {
-    if (ReadHeader()) ReadRecords();
+    if (ReadHeader()) {
+      ReadRecords();
+    } else if (length_unset_) {
+      // A save cut off between the header and its payload length left a 0
+      // there: the records after it are read all the same (a fault among them
+      // is the one reported, else the length is).
+      std::optional<Fault> length_fault = std::move(report_.fault);
+      report_.fault.reset();
+      ReadRecords();
+      if (!report_.fault) report_.fault = std::move(length_fault);
+    }
     return std::move(report_);
   }
 
@@ -119,6 +129,11 @@ class Decoder {
     }
     for (size_t at = 20 + 2 * units; at < 276; ++at) {
       if (in_.U8(at) != 0) return Fail(at, "identifier field has non-zero bytes after its NUL");
+    }
+    if (h.payload_length == 0 && in_.size() > kHeaderSize) {
+      length_unset_ = true;
+      return Fail(276, Format("payload length 0 (never written) with %zu bytes after the header",
+                              in_.size() - kHeaderSize));
     }
     if (h.payload_length != in_.size() - kHeaderSize) {
       return Fail(276, Format("payload length %u does not match the %zu bytes after the header",
@@ -261,6 +276,7 @@ class Decoder {
 
   Bytes in_;
   Report report_;
+  bool length_unset_ = false;  // the header is sound but its payload length is 0
 };
 
 }  // namespace

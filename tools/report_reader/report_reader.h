@@ -1,6 +1,9 @@
 // Decoder of report files: the 280-byte header and the counter, list and value
 // records after it. Every check the layout implies is made; the first fault
-// ends the decoding, and everything decoded before it is kept.
+// ends the decoding, and everything decoded before it is kept. One exception:
+// a payload length of 0 before a non-empty payload (a save cut off before it
+// wrote the length) is a fault, but the records after it are still decoded; a
+// fault among them is the one reported.
 //
 // The decoder only reads inside the given buffer, whatever its contents.
 #ifndef STATRELAY_TOOLS_REPORT_READER_REPORT_READER_H_
