@@ -8,6 +8,7 @@
 #include "platform/log_sink.h"
 #include "platform/path.h"
 #include "platform/registry.h"
+#include "platform/shared_file.h"
 #include "platform/thread.h"
 
 namespace {
@@ -121,6 +122,10 @@ void CPCFFileImpl::RecoverPendingFiles() {
   const bool enabled = IsReportEnabled() != 0;
   for (const SrString& path : paths) {
     if (!IsReportFilePath(path)) continue;  // not ours: left as it is
+    // Only a regular file reached without a link someone else could have put
+    // there (or nothing at all, whose value goes) is ours to take up.
+    const platform::PathKind kind = platform::GetPathKind(path);
+    if (kind != platform::PathKind::kFile && kind != platform::PathKind::kNothing) continue;
     if (enabled) {
       MarkFile(path, Completed);
     } else {

@@ -6,7 +6,11 @@
 // RemoveFile take that lock without waiting first and fail when someone else
 // holds it (a program that asks for no lock can still read the file there).
 // Files are created with the open security attributes (Linux: mode 0666 set
-// explicitly, never through a symbolic link; only regular files are opened).
+// explicitly, 0600 in the per-user root; only regular files are opened).
+// Linux: every path is reached through the walk of platform/posix/walk.h, so
+// a symbolic link in the place of a folder or a file below the system root is
+// refused (outside the root, only a link no other user can have made is
+// followed, and never at a file that is written, renamed or deleted).
 // Paths: see platform/path.h (on Linux a "\" is read as "/").
 #ifndef STATRELAY_PLATFORM_FILE_H_
 #define STATRELAY_PLATFORM_FILE_H_

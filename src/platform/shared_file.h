@@ -6,12 +6,13 @@
 // it, then ReplaceSharedFile moves it over the old one in one step; on any
 // failure the caller removes the new file (RemoveFile).
 //
-// Linux: the folders are walked with openat from "/" (from the system root for
-// paths below it), O_NOFOLLOW at every component, so a symbolic link on the way
-// is refused, never followed. Folders this service creates get mode 0777
-// exactly (no sticky bit, whatever the umask): every user's processes must be
-// able to replace a file another user wrote, as everyone may on Windows. Files
-// get mode 0666.
+// Linux: paths are walked as platform/posix/walk.h says: with openat from the
+// system root for paths below it, O_NOFOLLOW at every component, so a symbolic
+// link on the way is refused, never followed (outside the root, only a link no
+// other user can have made is followed). Folders this service creates get mode
+// 0777 exactly (no sticky bit, whatever the umask): every user's processes
+// must be able to replace a file another user wrote, as everyone may on
+// Windows. Files get mode 0666 (0700 and 0600 in the per-user root).
 // Windows: folders and files are created with the open security attributes
 // (full access for everyone, low-integrity label) for the same reason.
 // Paths: see platform/path.h (on Linux a "\" is read as "/").

@@ -5,7 +5,8 @@
 //   kCsidlCommonAppData   -> <root>/ProgramData
 //   kCsidlCommonDocuments -> <root>/Public/Documents
 // created on demand with mode 0777 whatever the umask, so that every local user
-// may create and delete files in them.
+// may create and delete files in them (0700 in the per-user fallback root),
+// never through a symbolic link (platform/posix/walk.h).
 #ifndef STATRELAY_PLATFORM_SHELL_FOLDER_H_
 #define STATRELAY_PLATFORM_SHELL_FOLDER_H_
 

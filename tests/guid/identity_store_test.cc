@@ -161,6 +161,8 @@ TEST(IdentityStoreTest, FoldersAreSharedAndWalkedWithoutLinks) {
   EXPECT_EQ(0666u, st.st_mode & 07777);
 
   sr_test::Sandbox other;
+  // A folder every user may write: the link in it may be anyone's.
+  ASSERT_EQ(0, chmod(other.Dir().c_str(), 0777));
   ASSERT_TRUE(platform::CreateSharedFolders(W(other.Path("real"))));
   ASSERT_EQ(0, symlink(other.Path("real").c_str(), other.Path("link").c_str()));
   IdentityStore linked;

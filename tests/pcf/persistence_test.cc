@@ -2,6 +2,11 @@
 // left behind, and faults of the file system. Real files and registry in a
 // throw-away root; saves are driven by direct calls, so nothing waits 60 s.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+
+#include "platform/posix/walk.h"
+#endif
 
 #include <filesystem>
 #include <map>
@@ -24,6 +29,7 @@
 #include "support/child_process.h"
 #include "support/report_files.h"
 #include "support/sandbox.h"
+#include "support/second_user.h"
 
 namespace {
 
@@ -494,6 +500,56 @@ TEST_F(PersistenceTest, AFailedRenameAtSealingIsTakenUpByRecovery) {
     EXPECT_TRUE(Values(kTempKey).empty());
   }
 }
+
+#if !defined(_WIN32)
+// Recovery runs as root and the Temp list is everyone's: a listed path that
+// leads through a link a second user put in the place of a report folder, in
+// the shared tree or in any folder that user may write, names a file of a
+// folder only root may write. It is left alone, sealed or deleted by no one,
+// and its value stays listed.
+TEST_F(PersistenceTest, RecoveryLeavesAListedPathThroughALinkAlone) {
+  const std::string why = sr_test::WhyNoSecondUser();
+  if (!why.empty()) GTEST_SKIP() << why;
+  sr_test::ProtectedRegular protected_regular;
+  const char kName[] = "rpFile-old-2024-03-05 14-07-09-0042-[0815].tmp";
+  for (const bool in_root : {true, false}) {
+    for (const uint32_t consent : {2u, 0u}) {
+      SCOPED_TRACE(std::string(in_root ? "report folder of the root" : "folder outside the root") +
+                   (consent ? ", consent on" : ", consent off"));
+      Sandbox box;
+      SetConsent(consent);
+      CPCFFileImpl::ResetRecoveryForTest();
+      platform::posix::ForgetRefusedLinksForTest();
+      ASSERT_EQ(0, chmod(box.Dir().c_str(), 0755));
+      const std::string vault = box.Path("vault");
+      ASSERT_EQ(0, mkdir(vault.c_str(), 0700));
+      ASSERT_TRUE(sr_test::WriteFileBytes(vault + "/" + kName, std::string(300, '\0')));
+      std::string folder;  // where the second user puts the link
+      if (in_root) {
+        folder = ReportFolder();
+        ASSERT_EQ(platform::kFolderCreated, platform::CreateFolderTree(W(folder)));  // 0777, root's
+        ASSERT_EQ(0, sr_test::RunAsSecondUser("mv \"$1\" \"$1.old\" && ln -s \"$2\" \"$1\"", {folder, vault}));
+      } else {
+        const std::string shared = box.Path("shared");
+        ASSERT_EQ(0, mkdir(shared.c_str(), 0777));
+        ASSERT_EQ(0, chmod(shared.c_str(), 0777));
+        folder = shared + "/RpData";
+        ASSERT_EQ(0, sr_test::RunAsSecondUser("ln -s \"$2\" \"$1\"", {folder, vault}));
+      }
+      const SrString listed = W(folder + "/" + kName);
+      SetRegistryString(RegRoot::kLocalMachine, kTempKey, listed, SRT("http://left.example/"));
+
+      auto file = NewReport();
+      file->OnTimer(Filebase::kSaveTimerId, 0);
+
+      EXPECT_EQ(std::vector<std::string>{vault + "/" + kName}, FilesIn(vault));
+      EXPECT_EQ(1u, Values(kTempKey).count(listed));
+      EXPECT_TRUE(Values(kProcessingKey).empty());
+      EXPECT_FALSE(box.LogOf("platform::WalkPath").empty()) << "a refused link is logged";
+    }
+  }
+}
+#endif
 
 // Another process's live report file is never sealed under it.
 SR_TEST_CHILD(KeepReportOpen) {

@@ -18,6 +18,7 @@
 
 #include "platform/posix/inherited_descriptors.h"
 #include "platform/posix/os_path.h"
+#include "platform/posix/walk.h"
 
 namespace platform {
 namespace {
@@ -29,6 +30,19 @@ bool SameFile(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+using posix::Located;
+
+bool Locate(SrStringView path, Located* at) { return posix::Locate(OsPath(path), at); }
+
+// Opens a file for reading through the walk; a read outside the system root
+// follows a link that the walk trusts. -1 on failure.
+int OpenForReading(SrStringView path) {
+  Located at;
+  if (!Locate(path, &at)) return -1;
+  return posix::OpenFileAt(at.dir.get(), at.name, O_RDONLY | O_NONBLOCK, at.place, at.path,
+                           posix::FileLink::kFollowTrusted);
+}
+
 // Closes a descriptor of OpenLocked (which releases its lock).
 void CloseLocked(int fd) {
   posix::UntrackLockDescriptor(fd);
@@ -38,8 +52,8 @@ void CloseLocked(int fd) {
 // Opens an existing regular file (never through a symbolic link) and takes its
 // exclusive lock without waiting. Returns the descriptor, or -1 with errno set
 // (EWOULDBLOCK when someone holds the file open).
-int OpenLocked(const std::string& path, int flags, struct stat* st) {
-  int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+int OpenLocked(const Located& at, int flags, struct stat* st) {
+  int fd = posix::OpenFileAt(at.dir.get(), at.name, flags | O_NONBLOCK, at.place, at.path);
   if (fd < 0) return -1;
   posix::TrackLockDescriptor(fd);
   int err = 0;
@@ -53,7 +67,9 @@ int OpenLocked(const std::string& path, int flags, struct stat* st) {
     // Between open and lock the previous holder may have renamed or deleted
     // the file: then this descriptor no longer is the file at `path`.
     struct stat now;
-    if (lstat(path.c_str(), &now) != 0 || !SameFile(now, *st)) err = EAGAIN;
+    if (fstatat(at.dir.get(), at.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !SameFile(now, *st)) {
+      err = EAGAIN;
+    }
   }
   if (err != 0) {
     CloseLocked(fd);
@@ -79,14 +95,21 @@ bool File::CreateExclusive(SrStringView path, uint32_t* error) {
   if (!internal::FileFaultAllows(FileOp::kCreate, path, nullptr)) {
     err = kFileErrAccessDenied;
   } else {
-    std::string os = OsPath(path);
     // Not O_TRUNC: truncating before holding the lock would destroy the live
     // file of another process. Lock first, then cut. A retry covers the file
     // having been renamed away between open and lock.
     err = kFileErrSharingViolation;
+    Located at;
+    if (!Locate(path, &at)) {
+      err = errno == ENOENT ? kFileErrPathNotFound : Win32ErrorOf(errno);
+      if (error != nullptr) *error = err;
+      return false;
+    }
     for (int attempt = 0; attempt < 8; ++attempt) {
       struct stat st;
-      int fd = OpenLocked(os, O_RDWR | O_CREAT, &st);
+      // Created with the place's file mode (0666 for every local user, or
+      // 0600 in the per-user root), whatever the umask.
+      int fd = OpenLocked(at, O_RDWR | O_CREAT, &st);
       if (fd < 0) {
         if (errno == EAGAIN && attempt + 1 < 8) continue;  // replaced under us
         // With O_CREAT, ENOENT means a missing folder.
@@ -98,9 +121,6 @@ bool File::CreateExclusive(SrStringView path, uint32_t* error) {
         CloseLocked(fd);
         break;
       }
-      // Every local user may open, write and delete it, whatever the umask.
-      // (Fails harmlessly on a file another user owns.)
-      fchmod(fd, 0666);
       handle_ = fd;
       position_ = 0;
       path_ = SrString(path);
@@ -166,13 +186,18 @@ bool File::Truncate() {
 }
 
 bool FileExists(SrStringView path) {
+  Located at;
   struct stat st;
-  return lstat(OsPath(path).c_str(), &st) == 0;
+  return Locate(path, &at) && fstatat(at.dir.get(), at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool FileSize(SrStringView path, uint64_t* size) {
+  Located at;
   struct stat st;
-  if (lstat(OsPath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (!Locate(path, &at) || fstatat(at.dir.get(), at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode)) {
+    return false;
+  }
   *size = static_cast<uint64_t>(st.st_size);
   return true;
 }
@@ -181,8 +206,9 @@ bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg
                     bool* ran) {
   *ran = false;
   if (!internal::FileFaultAllows(FileOp::kRename, from, nullptr)) return false;
-  std::string src = OsPath(from);
-  std::string dst = OsPath(to);
+  Located src;
+  Located dst;
+  if (!Locate(from, &src) || !Locate(to, &dst)) return false;
   struct stat st;
   int fd = OpenLocked(src, O_RDONLY, &st);
   if (fd < 0) return false;
@@ -191,11 +217,11 @@ bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg
     return false;
   }
   *ran = true;
-  int r = renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE);
+  int r = renameat2(src.dir.get(), src.name.c_str(), dst.dir.get(), dst.name.c_str(), RENAME_NOREPLACE);
   if (r != 0 && (errno == EINVAL || errno == ENOSYS)) {
     // A file system without RENAME_NOREPLACE: link refuses an existing target too.
-    r = link(src.c_str(), dst.c_str());
-    if (r == 0) unlink(src.c_str());
+    r = linkat(src.dir.get(), src.name.c_str(), dst.dir.get(), dst.name.c_str(), 0);
+    if (r == 0) unlinkat(src.dir.get(), src.name.c_str(), 0);
   }
   int err = errno;
   CloseLocked(fd);
@@ -210,11 +236,12 @@ bool RenameFile(SrStringView from, SrStringView to) {
 
 bool RemoveFile(SrStringView path) {
   if (!internal::FileFaultAllows(FileOp::kRemove, path, nullptr)) return false;
-  std::string os = OsPath(path);
+  Located at;
+  if (!Locate(path, &at)) return false;
   struct stat st;
-  int fd = OpenLocked(os, O_RDONLY, &st);
+  int fd = OpenLocked(at, O_RDONLY, &st);
   if (fd < 0) return false;
-  int r = unlink(os.c_str());
+  int r = unlinkat(at.dir.get(), at.name.c_str(), 0);
   CloseLocked(fd);
   return r == 0;
 }
@@ -226,7 +253,7 @@ namespace platform {
 bool ReadWholeFile(SrStringView path, uint32_t max_bytes, std::string* bytes) {
   bytes->clear();
   if (!internal::FileFaultAllows(FileOp::kRead, path, nullptr)) return false;
-  int fd = open(OsPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int fd = OpenForReading(path);
   if (fd < 0) return false;
   struct stat st;
   bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
@@ -249,15 +276,17 @@ bool ReadWholeFile(SrStringView path, uint32_t max_bytes, std::string* bytes) {
 
 bool CopyFileTo(SrStringView from, SrStringView to) {
   if (!internal::FileFaultAllows(FileOp::kCopy, from, nullptr)) return false;
-  int in = open(OsPath(from).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int in = OpenForReading(from);
   if (in < 0) return false;
   struct stat st;
   if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(in);
     return false;
   }
-  int out = open(OsPath(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                 st.st_mode & 0777);
+  Located target;
+  int out = Locate(to, &target) ? posix::OpenFileAt(target.dir.get(), target.name,
+                                                   O_WRONLY | O_CREAT | O_TRUNC, target.place, target.path)
+                                : -1;
   bool ok = out >= 0;
   char chunk[65536];
   while (ok) {
@@ -293,7 +322,9 @@ bool RemoveFolderTree(SrStringView path) {
 bool ListFolderFiles(SrStringView dir, std::vector<SrString>* names) {
   names->clear();
   if (!internal::FileFaultAllows(FileOp::kList, dir, nullptr)) return false;
-  int fd = open(OsPath(dir).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  std::string os = OsPath(dir);
+  while (os.size() > 1 && os.back() == '/') os.pop_back();
+  int fd = posix::OpenFolder(os, false);
   if (fd < 0) return false;
   DIR* folder = fdopendir(fd);
   if (folder == nullptr) {
@@ -346,7 +377,7 @@ bool CopyToTempFile(SrStringView from, SrStringView prefix, SrString* path) {
   int out = OpenTempFile(prefix, &name);
   if (out < 0) return false;
   bool ok = internal::FileFaultAllows(FileOp::kCopy, from, nullptr);
-  int in = ok ? open(OsPath(from).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+  int in = ok ? OpenForReading(from) : -1;
   struct stat st;
   ok = in >= 0 && fstat(in, &st) == 0 && S_ISREG(st.st_mode);
   char chunk[65536];

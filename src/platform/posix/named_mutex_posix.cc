@@ -15,7 +15,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -26,6 +25,7 @@
 
 #include "platform/posix/inherited_descriptors.h"
 #include "platform/posix/system_root.h"
+#include "platform/posix/walk.h"
 
 namespace platform {
 namespace {
@@ -50,25 +50,20 @@ std::string LockFileName(SrStringView name) {
   return out + ".lock";
 }
 
-std::string LockPath(SrStringView name, bool create_dir) {
-  return posix::SystemPath("locks", create_dir) + "/" + LockFileName(name);
-}
-
-// Opens (creating with mode 0666 whatever the umask) the lock file, never
-// through a symbolic link. -1 on failure.
-int OpenLockFile(SrStringView name) {
-  std::string path = LockPath(name, true);
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    struct stat st;
-    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 0777) != 0666) {
-      fchmod(fd, 0666);
-    }
-    return fd;
-  }
+// Opens the lock file in <root>/locks (walked, never through a link; the
+// folder made when `create`, the file too). -1 on failure.
+int OpenLockFile(SrStringView name, bool create) {
+  posix::Place place;
+  const std::string folder = posix::SystemPath("locks", false);
+  posix::UniqueFd dir(posix::OpenFolder(folder, create, &place));
+  if (dir.get() < 0) return -1;
+  const std::string file = LockFileName(name);
+  const std::string path = folder + "/" + file;
+  if (!create) return posix::OpenFileAt(dir.get(), file, O_RDONLY, place, path);
+  int fd = posix::OpenFileAt(dir.get(), file, O_RDWR | O_CREAT, place, path);
   // A file another user made without write access for us can still be locked.
-  if (errno == EACCES) return open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  return -1;
+  if (fd < 0 && errno == EACCES) fd = posix::OpenFileAt(dir.get(), file, O_RDONLY, place, path);
+  return fd;
 }
 
 // How long a take keeps retrying while only testers stand in its way. Far
@@ -81,7 +76,7 @@ constexpr auto kTesterGrace = std::chrono::seconds(5);
 bool NamedMutex::Take(SrStringView name, uint32_t timeout_ms) {
   Unlock();
   if (name.empty()) return false;
-  int fd = OpenLockFile(name);
+  int fd = OpenLockFile(name, true);
   if (fd < 0) return false;
   posix::TrackLockDescriptor(fd);
   auto start = std::chrono::steady_clock::now();
@@ -131,8 +126,7 @@ void NamedMutex::Unlock() {
 
 bool NamedMutexExists(SrStringView name) {
   if (name.empty()) return false;
-  std::string path = LockPath(name, false);
-  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  int fd = OpenLockFile(name, false);
   if (fd < 0) return false;
   bool held = false;
   while (true) {

@@ -2,10 +2,11 @@
 // same purpose (a "\" counts as a separator, see platform/path.h).
 #include "platform/path.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file.h"
 #include "platform/posix/os_path.h"
+#include "platform/posix/walk.h"
 
 namespace platform {
 namespace {
@@ -94,14 +95,14 @@ bool RenameExtension(SrString* path, SrStringView extension) {
   return true;
 }
 
+// Both look through the walk of platform/posix/walk.h: what the library could
+// not reach (through a refused link) does not exist for it.
 bool IsDirectory(SrStringView path) {
-  struct stat st;
-  return !path.empty() && stat(posix::OsPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (path.empty()) return false;
+  posix::UniqueFd dir(posix::OpenFolder(posix::OsPath(path), false));
+  return dir.get() >= 0;
 }
 
-bool PathExists(SrStringView path) {
-  struct stat st;
-  return !path.empty() && lstat(posix::OsPath(path).c_str(), &st) == 0;
-}
+bool PathExists(SrStringView path) { return !path.empty() && FileExists(path); }
 
 }  // namespace platform

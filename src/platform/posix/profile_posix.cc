@@ -1,5 +1,6 @@
 // Profile files on Linux: read whole, parsed by IniDocument, written back
-// through a temporary file renamed over the old one.
+// through a temporary file renamed over the old one (both reached through the
+// walk of platform/posix/walk.h).
 #include "platform/profile.h"
 
 #include <fcntl.h>
@@ -7,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
 
 #include "platform/posix/ini_document.h"
 #include "platform/posix/os_path.h"
+#include "platform/posix/walk.h"
 
 namespace platform {
 namespace {
@@ -29,20 +32,15 @@ enum class Load { kRead, kMissing, kFailed };
 // at the path, no permission, not a regular file). A caller to whom both
 // mean the same (`folder_matters` false) gets kMissing for any missing file,
 // without a look at the folder.
-Load ReadWhole(const std::string& path, std::string* bytes, struct stat* st, bool folder_matters = true) {
+Load ReadWhole(const std::string& path, std::string* bytes, struct stat* st, bool folder_matters = true,
+               posix::Place* place = nullptr) {
   bytes->clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno != ENOENT) return Load::kFailed;
-    if (!folder_matters) return Load::kMissing;
-    size_t slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? std::string(".")
-                         : slash == 0              ? std::string("/")
-                                                   : path.substr(0, slash);
-    struct stat fst;
-    return stat(folder.c_str(), &fst) == 0 && S_ISDIR(fst.st_mode) ? Load::kMissing
-                                                                     : Load::kFailed;
-  }
+  posix::Located at;
+  if (!posix::Locate(path, &at)) return errno == ENOENT && !folder_matters ? Load::kMissing : Load::kFailed;
+  if (place != nullptr) *place = at.place;
+  int fd = posix::OpenFileAt(at.dir.get(), at.name, O_RDONLY | O_NONBLOCK, at.place, at.path,
+                             posix::FileLink::kFollowTrusted);
+  if (fd < 0) return errno == ENOENT ? Load::kMissing : Load::kFailed;
   Load result = Load::kFailed;
   if (fstat(fd, st) == 0 && S_ISREG(st->st_mode)) {
     result = Load::kRead;
@@ -63,10 +61,19 @@ Load ReadWhole(const std::string& path, std::string* bytes, struct stat* st, boo
   return result;
 }
 
-// Writes bytes to a new file beside `path` and renames it over `path`.
+// Writes bytes to a new file beside `path` and renames it over `path`, both
+// in the folder's walked descriptor.
 bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode) {
-  std::string temp = path + ".XXXXXX";
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  posix::Located at;
+  if (!posix::Locate(path, &at)) return false;
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    static std::atomic<unsigned> counter{0};
+    temp = at.name + "." + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    fd = posix::OpenFileAt(at.dir.get(), temp, O_RDWR | O_CREAT | O_EXCL, at.place, at.path);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
   if (fd < 0) return false;
   bool ok = true;
   size_t done = 0;
@@ -77,8 +84,8 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode)
   }
   ok = ok && fchmod(fd, mode) == 0 && fdatasync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-  if (!ok) unlink(temp.c_str());
+  ok = ok && renameat(at.dir.get(), temp.c_str(), at.dir.get(), at.name.c_str()) == 0;
+  if (!ok) unlinkat(at.dir.get(), temp.c_str(), 0);
   return ok;
 }
 
@@ -160,15 +167,17 @@ bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* v
   std::string path = posix::OsPath(text::FromPtr(file));
   std::string bytes;
   struct stat st;
-  Load load = ReadWhole(path, &bytes, &st);
+  posix::Place place;
+  Load load = ReadWhole(path, &bytes, &st, true, &place);
   if (load == Load::kFailed || bytes.size() >= kMaxProfileBytes) return false;
   std::string edited;
   IniDocument::Edit edit = IniDocument(bytes).SetString(
       SrStringView(section, text::Length(section)), SrStringView(key, text::Length(key)),
       SrStringView(value, text::Length(value)), &edited);
   if (edit != IniDocument::Edit::kChanged) return edit == IniDocument::Edit::kUnchanged;
-  // A new file is open to every local user; an existing one keeps its mode.
-  mode_t mode = load == Load::kRead ? (st.st_mode & 07777) : 0666;
+  // A new file gets the place's mode (open to every local user, or the
+  // user's alone in the per-user root); an existing one keeps its mode.
+  mode_t mode = load == Load::kRead ? (st.st_mode & 07777) : place.FileMode();
   return ReplaceFile(path, edited, mode);
 }
 

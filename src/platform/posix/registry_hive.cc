@@ -13,6 +13,7 @@
 
 #include "platform/log_sink.h"
 #include "platform/posix/system_root.h"
+#include "platform/posix/walk.h"
 
 namespace platform::posix {
 namespace {
@@ -59,18 +60,23 @@ unsigned ForkGeneration() {
 
 thread_local std::unique_ptr<Connection> tls_connection;
 
-// Creates an empty file for the hive with mode 0666 whatever the umask, never
-// through a symbolic link. True when a regular file is there afterwards.
+// Creates the hive's file if missing, through the walk of
+// platform/posix/walk.h (mode 0666 whatever the umask, 0600 in the per-user
+// root), never through a symbolic link. True when a regular file is there.
 bool PrepareFile(const std::string& path) {
+  Located at;
+  if (!Locate(path, &at)) return false;
+  // An existing hive is only looked at: closing a descriptor of it would drop
+  // the fcntl locks another connection of this process holds.
   struct stat st;
-  if (lstat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode);
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    fchmod(fd, 0666);
-    close(fd);
-    return true;
+  if (fstatat(at.dir.get(), at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(st.st_mode)) RefuseLink(LinkCause::kFile, at.path);
+    return S_ISREG(st.st_mode);
   }
-  return errno == EEXIST && lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  UniqueFd fd(OpenFileAt(at.dir.get(), at.name, O_RDWR | O_CREAT | O_EXCL, at.place, at.path));
+  if (fd.get() >= 0) return true;
+  return errno == EEXIST && fstatat(at.dir.get(), at.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(st.st_mode);
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 #include "platform/shell_folder.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 
+#include "platform/file.h"
 #include "platform/path.h"
 #include "platform/posix/os_path.h"
 #include "platform/posix/system_root.h"
@@ -30,13 +29,12 @@ int CreateFolderTree(SrStringView path) {
   std::string os = posix::OsPath(path);
   if (os.empty() || os[0] != '/') return kFolderBadPathname;
   if (path.size() >= kMaxPath) return kFolderNameTooLong;
-  struct stat st;
   // The system answers the same for a file in the way as for a folder.
-  if (stat(os.c_str(), &st) == 0) return kFolderAlreadyExists;
+  if (FileExists(path)) return kFolderAlreadyExists;
   errno = 0;
   if (posix::MakeSharedDirs(os)) return kFolderCreated;
-  return (errno == EACCES || errno == EPERM || errno == EROFS) ? kFolderAccessDenied
-                                                               : kFolderPathNotFound;
+  return (errno == EACCES || errno == EPERM || errno == EROFS || errno == ELOOP) ? kFolderAccessDenied
+                                                                                 : kFolderPathNotFound;
 }
 
 }  // namespace platform

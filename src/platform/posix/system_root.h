@@ -11,15 +11,19 @@ namespace platform::posix {
 // writable folder; else ${XDG_STATE_HOME:-$HOME/.local/state}/statrelay.
 // Read afresh at each call (tests point it elsewhere). Not created here.
 std::string SystemRoot();
+// The same, and in *per_user whether it is the per-user fallback (the user's
+// alone) rather than a root every local user shares.
+std::string SystemRoot(bool* per_user);
 
 // SystemRoot() + "/" + relative_dir, created with MakeSharedDirs when `create`
 // is set. Returns the joined path either way.
 std::string SystemPath(const std::string& relative_dir, bool create);
 
-// Creates `path` and its missing parents with mode 0777 whatever the umask, so
-// that every local user can use them; only folders above the system root itself
-// are made with the ordinary mode 0755. True when `path` is a
-// folder afterwards.
+// Creates `path` and its missing parents, walked and moded as
+// platform/posix/walk.h says (below a shared root 0777 whatever the umask, so
+// that every local user can use them; below the per-user root 0700; folders
+// above the root itself 0755). True when `path` is a folder afterwards,
+// reached without a refused link.
 bool MakeSharedDirs(const std::string& path);
 
 }  // namespace platform::posix
