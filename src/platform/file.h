@@ -110,8 +110,8 @@ bool CopyFileTo(SrStringView from, SrStringView to);
 bool RemoveFolderTree(SrStringView path);
 // The names of the regular files directly in folder `dir` (FindFirstFileW /
 // FindNextFileW), in no particular order; folders and links are left out and
-// never followed (Linux: nor is a link at `dir` itself). False when the
-// folder cannot be read.
+// never followed (Linux: `dir` is reached by the walk, which refuses a link).
+// False when the folder cannot be read.
 bool ListFolderFiles(SrStringView dir, std::vector<SrString>* names);
 // GetTempPathW + GetTempFileNameW(prefix, 0): creates a new empty file with a
 // unique name in the temporary folder and returns its path. Linux: in $TMPDIR

@@ -1,6 +1,8 @@
 // Files on Linux. Windows' share mode 0 becomes an exclusive flock held for as
 // long as the file is open; rename and delete take the same lock without
-// waiting, so a file that another process has open is left alone.
+// waiting, so a file that another process has open is left alone. Every path
+// is reached through the walk of platform/posix/walk.h, and every call after
+// it works on the folder's descriptor (openat, renameat2, unlinkat).
 #include "platform/file.h"
 
 #include <dirent.h>
