@@ -8,6 +8,7 @@ install(TARGETS statrelay log EXPORT StatRelayTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/statrelay/statrelay.h
+  ${SR_GENERATED_INCLUDE_DIR}/statrelay/version.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/statrelay)
 install(EXPORT StatRelayTargets NAMESPACE StatRelay:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/StatRelay)
 

@@ -13,6 +13,7 @@ cmake --build "$stage/consumer" >/dev/null
 "$stage/consumer/consumer"
 PKG_CONFIG_PATH="$stage/prefix/lib/pkgconfig" pkg-config --exists statrelay
 c++ -std=c++20 tests/consumer/consumer.cc -o "$stage/pc-consumer" \
+  -DSR_PACKAGE_VERSION="\"$(PKG_CONFIG_PATH="$stage/prefix/lib/pkgconfig" pkg-config --modversion statrelay)\"" \
   $(PKG_CONFIG_PATH="$stage/prefix/lib/pkgconfig" pkg-config --cflags --libs statrelay) \
   -Wl,-rpath,"$stage/prefix/lib"
 "$stage/pc-consumer"

@@ -7,6 +7,11 @@
 #ifndef STATRELAY_STATRELAY_H_
 #define STATRELAY_STATRELAY_H_
 
+// STATRELAY_VERSION_MAJOR, _MINOR, _PATCH, STATRELAY_VERSION ("1.2.3") and
+// STATRELAY_VERSION_NUMBER (1002003): the version this header belongs to, so
+// that a host can check at build time what it compiles against.
+#include <statrelay/version.h>
+
 // The header compiles as C (C11 and later) and as C++.
 //
 // Which hosts can construct the parameter block classes: the library is built

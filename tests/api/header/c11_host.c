@@ -5,6 +5,11 @@
 
 #include <stddef.h>
 
+/* A host compares the version in the preprocessor. */
+#if !defined(STATRELAY_VERSION_NUMBER) || STATRELAY_VERSION_NUMBER < 1000 * STATRELAY_VERSION_MINOR
+#error "the version macros must be integers the preprocessor can compare"
+#endif
+
 #if defined(_WIN32)
 #define HOST_TEXT(s) L##s
 #else
