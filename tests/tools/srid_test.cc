@@ -1,5 +1,4 @@
 // srid: the identifier now, explained, and nothing written unless asked.
-#if defined(SR_HAVE_SRID)
 #include "srid_command.h"
 
 #include <gtest/gtest.h>
@@ -58,4 +57,3 @@ TEST(SridTest, PrintsExplainsAndSavesOnlyWhenAsked) {
 
 }  // namespace
 }  // namespace srid
-#endif
