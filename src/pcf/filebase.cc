@@ -17,6 +17,7 @@ namespace {
 
 #if defined(STATRELAY_TEST_HOOKS)
 std::atomic<unsigned int> g_save_period_ms{0};  // 0: not set by a test
+std::atomic<uint64_t> g_save_ticks{0};          // save-timer ticks run so far
 
 // The save timer period: 60000 ms, unless a test asked for another one.
 unsigned int SaveTimerPeriod() {
@@ -170,8 +171,17 @@ int Filebase::SetParam(ParamBase* param) {
   return 1;
 }
 
+#if defined(STATRELAY_TEST_HOOKS)
+uint64_t Filebase::SaveTicksForTest() { return g_save_ticks.load(std::memory_order_acquire); }
+#endif
+
 int Filebase::OnTimer(unsigned int id, int /*reserved*/) {
-  if (id == kSaveTimerId) Save(0);
+  if (id == kSaveTimerId) {
+    Save(0);
+#if defined(STATRELAY_TEST_HOOKS)
+    g_save_ticks.fetch_add(1, std::memory_order_release);
+#endif
+  }
   return 1;
 }
 

@@ -115,6 +115,9 @@ class Filebase {
   static void SetSaveTimerPeriodForTest(unsigned int period_ms);
   // Test hook: failures logged once per process may be logged again.
   static void ResetLoggedFailuresForTest();
+  // Test hook: how many save-timer ticks every report file of the process
+  // has run so far.
+  static uint64_t SaveTicksForTest();
 #endif
 
  protected:

@@ -54,6 +54,13 @@ class NamedMutex {
   SrString name_;
 };
 
+#if defined(STATRELAY_TEST_HOOKS)
+// Test hook: called on the locking thread whenever Lock finds the mutex held
+// and is about to wait for it (null removes the hook).
+using NamedMutexWaitHook = void (*)(SrStringView name);
+void SetNamedMutexWaitHookForTest(NamedMutexWaitHook hook);
+#endif
+
 // True when the named mutex exists: Windows, when OpenMutexW opens it (a
 // mutex that exists but is refused to the caller counts as absent); Linux,
 // when some process, this one included, holds its lock file.

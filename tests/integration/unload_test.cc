@@ -23,6 +23,7 @@
 #include "statrelay/statrelay.h"
 #include "support/child_process.h"
 #include "support/sandbox.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ using StartFn = int(SR_CALL*)(int, CPCFParam*);
 using RecordWFn = int(SR_CALL*)(uint32_t, int);
 using RecordWSFn = int(SR_CALL*)(uint32_t, const SRCHAR*, int);
 using SetPeriodFn = void(SR_CALL*)(unsigned int);
+using SaveTicksFn = uint64_t(SR_CALL*)();
 
 #if defined(_WIN32)
 using Module = HMODULE;
@@ -66,7 +68,11 @@ SR_TEST_CHILD(UnloadWhileThreadsRun) {
   auto sr_w = reinterpret_cast<RecordWFn>(Find(lib, "SR_W"));
   auto sr_ws = reinterpret_cast<RecordWSFn>(Find(lib, "SR_WS"));
   auto set_period = reinterpret_cast<SetPeriodFn>(Find(lib, "SetSaveTimerPeriodForTest"));
-  if (start == nullptr || sr_w == nullptr || sr_ws == nullptr || set_period == nullptr) return 11;
+  auto save_ticks = reinterpret_cast<SaveTicksFn>(Find(lib, "SaveTicksForTest"));
+  if (start == nullptr || sr_w == nullptr || sr_ws == nullptr || set_period == nullptr ||
+      save_ticks == nullptr) {
+    return 11;
+  }
   set_period(20);
   {
     // Each report records right after its start, well within the first timer
@@ -83,8 +89,10 @@ SR_TEST_CHILD(UnloadWhileThreadsRun) {
   }
   Unload(lib);  // without Stop
   if (!StillMapped(path)) return 12;
-  // The save timers (20 ms here) keep waking the report workers.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // The save timers (20 ms here) keep waking the report workers: each of the
+  // two reports saves a few more times after the unload.
+  const uint64_t unloaded_at = save_ticks();
+  if (!sr_test::WaitUntil([&] { return save_ticks() >= unloaded_at + 6; })) return 13;
   return 0;
 }
 

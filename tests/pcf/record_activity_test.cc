@@ -1,7 +1,9 @@
 // ActiveType, the current user's activity mask.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "platform/registry.h"
 #include "support/child_process.h"
 #include "support/sandbox.h"
+#include "support/wait.h"
 
 namespace {
 
@@ -103,25 +106,45 @@ SR_TEST_CHILD(HoldActivityGuard) {
   std::string dir = argv[0];
   sr_test::WriteFileBytes(dir + "/held", "1");
   std::string go;
-  while (!sr_test::ReadFileBytes(dir + "/go", &go)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!sr_test::WaitUntil([&] { return sr_test::ReadFileBytes(dir + "/go", &go); })) return 3;
   SetActiveTypeText("1024");
   guard.Unlock();
   return 0;
 }
+
+// Tells when a Lock of a named mutex found it held and waits for it.
+struct GuardWaits {
+  static std::mutex mu;
+  static std::condition_variable cv;
+  static int count;  // guarded by mu
+  static void Hook(SrStringView) {
+    std::lock_guard<std::mutex> lock(mu);
+    ++count;
+    cv.notify_all();
+  }
+};
+std::mutex GuardWaits::mu;
+std::condition_variable GuardWaits::cv;
+int GuardWaits::count = 0;
 
 TEST(RecordActivityTest, UpdateWaitsForTheGuard) {
   sr_test::Sandbox box;
   sr_test::ChildProcess child = sr_test::StartChild("HoldActivityGuard", {box.Dir()});
   ASSERT_TRUE(child.Started());
   std::string held;
-  while (!sr_test::ReadFileBytes(box.Path("held"), &held)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  ASSERT_TRUE(sr_test::WaitUntil([&] { return sr_test::ReadFileBytes(box.Path("held"), &held); }));
+  GuardWaits::count = 0;
+  platform::SetNamedMutexWaitHookForTest(&GuardWaits::Hook);
   std::thread counter([] { CPCFBody().ReportW(0x05B3B8AA); });
-  // Give the update every chance to run unguarded before the child writes.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  {
+    // The update has met the child's guard and waits for it; only then does
+    // the child change the value.
+    std::unique_lock<std::mutex> lock(GuardWaits::mu);
+    EXPECT_TRUE(GuardWaits::cv.wait_for(lock, std::chrono::seconds(20), [] { return GuardWaits::count > 0; }));
+  }
   sr_test::WriteFileBytes(box.Path("go"), "1");
   counter.join();
+  platform::SetNamedMutexWaitHookForTest(nullptr);
   EXPECT_EQ(0, child.Wait());
   EXPECT_EQ("1025", ActiveType());
 }
@@ -131,7 +154,7 @@ SR_TEST_CHILD(CountActivity) {
   uint32_t key = static_cast<uint32_t>(std::stoul(argv[0], nullptr, 16));
   std::string dir = argv[1];
   std::string go;
-  while (!sr_test::ReadFileBytes(dir + "/go", &go)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (!sr_test::WaitUntil([&] { return sr_test::ReadFileBytes(dir + "/go", &go); })) return 3;
   CPCFBody body;
   std::thread t([&] { CPCFBody().ReportW(key); });
   body.ReportW(key);

@@ -8,3 +8,6 @@
 extern "C" SR_EXPORT void SR_CALL SetSaveTimerPeriodForTest(unsigned int period_ms) {
   Filebase::SetSaveTimerPeriodForTest(period_ms);
 }
+
+// Filebase::SaveTicksForTest: the save-timer ticks run so far.
+extern "C" SR_EXPORT uint64_t SR_CALL SaveTicksForTest(void) { return Filebase::SaveTicksForTest(); }
