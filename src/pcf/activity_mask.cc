@@ -90,9 +90,14 @@ void CPCFBody::RecordActivity(uint32_t key) {
   uint32_t type = 0;
   uint32_t size = sizeof(data);
   uint64_t mask = 0;
-  if (platform::GetRegistryValue(platform::RegRoot::kCurrentUser, kActivityKey, kActivityValue,
-                                 &type, data, &size) == platform::kErrSuccess) {
+  const long rc = platform::GetRegistryValue(platform::RegRoot::kCurrentUser, kActivityKey,
+                                             kActivityValue, &type, data, &size);
+  if (rc == platform::kErrSuccess) {
     mask = ParseActivityMask(type, data, size);
+  } else if (rc != platform::kErrFileNotFound && rc != platform::kErrMoreData) {
+    // The registry did not answer (a locked hive): writing this bit alone
+    // would wipe the bits recorded before.
+    return;
   }
   mask |= uint64_t{1} << (bit - 1);
   SrString text = FormatUnsigned(mask);

@@ -130,6 +130,7 @@ void Filebase::Teardown() {
   // it: values the host recorded before Stop would be applied to a body that
   // is about to go, and lost. Let the worker apply them first.
   WaitForPostedTasks();
+  last_save_.store(true);
   Save(1);
   task_.StopTimer(kSaveTimerId);
   task_.StopThread();
@@ -162,6 +163,7 @@ void Filebase::ResetLoggedFailuresForTest() {
 #endif
 
 int Filebase::IsReportEnabled() { return 0; }
+Consent Filebase::ReadConsent() { return IsReportEnabled() ? Consent::kOn : Consent::kOff; }
 
 int Filebase::SetParam(ParamBase* param) {
   if (header_ != nullptr) header_->SetParam(param);
@@ -335,10 +337,18 @@ int Filebase::DoSaveInternal(uintptr_t seal, uintptr_t /*unused*/) {
 }
 
 int Filebase::SaveInternal(int seal) {
-  if (!IsReportEnabled()) {
+  const Consent consent = ReadConsent();
+  if (consent == Consent::kOff) {
     file_.Close();
     Reset();  // the recorded values are discarded, nothing is written
     return 1;
+  }
+  if (consent == Consent::kUnknown) {
+    // Not the user's "off": the values stay for the next save. The last save
+    // has no next one: it writes them, unsealed, for a later recovery to
+    // seal or delete once consent is known.
+    if (!last_save_.load()) return 1;
+    seal = 0;
   }
   Component* parts[] = {header_, body_, trailer_};
   bool modified = false;
@@ -381,7 +391,7 @@ int Filebase::SaveInternal(int seal) {
       if (part != nullptr && part->IsModified() == 1) complete = false;
     }
     if (!complete) LogFileFailureOnce(FileFailure::kWrite, file_.LastError());
-    if (complete && (written >= kSealBytes || seal)) {
+    if (complete && consent == Consent::kOn && (written >= kSealBytes || seal)) {
       // A file sealed at its first save has no Temp value yet: list it first,
       // so that a failed rename still leaves it to a later recovery.
       if (!listed_) MarkFile(path_, Pending);
@@ -393,8 +403,13 @@ int Filebase::SaveInternal(int seal) {
     } else {
       // Also after a failed or short write: the values stay in the parts,
       // which are still modified, and the next save rewrites the whole file.
-      MarkFile(path_, Pending);
-      listed_ = true;
+      // A last save with consent unknown found the hive locked: it does not
+      // wait again to list the file, which recovery finds in the report
+      // folder all the same.
+      if (consent == Consent::kOn) {
+        MarkFile(path_, Pending);
+        listed_ = true;
+      }
       seal = 0;
     }
   }

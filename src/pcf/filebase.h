@@ -9,6 +9,7 @@
 
 #include "pcf/component.h"
 #include "pcf/pending_counters.h"
+#include "pcf/storage.h"
 #include "platform/file.h"
 #include "platform/text.h"
 #include "statrelay/statrelay.h"
@@ -39,6 +40,9 @@ class Filebase {
 
   // Whether reports may be written. Filebase: 0.
   virtual int IsReportEnabled();
+  // The same as a tri-state that can also say the answer is not known now.
+  // Filebase: from IsReportEnabled.
+  virtual Consent ReadConsent();
   // SetParam on every part present, then takes the block's report URL. Returns 1.
   virtual int SetParam(ParamBase* param);
   // Timer callback, on the worker: the save timer runs Save(0). Returns 1.
@@ -81,7 +85,10 @@ class Filebase {
   // Returns 1.
   int Save(int seal);
   // The save itself, on the worker. With reporting disabled, closes the open
-  // file (it stays a ".tmp" listed under Temp) and discards the values.
+  // file (it stays a ".tmp" listed under Temp) and discards the values. While
+  // consent is unknown, keeps the values (and the open file) for the next
+  // save; the last save of the object then writes them to the ".tmp" file,
+  // unsealed, which a later recovery seals or deletes as consent then says.
   // Otherwise, when a part changed, rewrites the whole file from offset 0 (a
   // new ".tmp" when none is open) and lists it under Temp; a save of
   // kSealBytes or more, or `seal`, closes the file, renames it to ".dat",
@@ -145,6 +152,8 @@ class Filebase {
   SrString report_url_;
   // Whether the open file has been listed under Temp yet.
   bool listed_ = false;
+  // Set by Teardown for the last save, which no later save follows.
+  std::atomic<bool> last_save_{false};
 
  private:
   // Task functions, on the worker; they free the text copies they receive.

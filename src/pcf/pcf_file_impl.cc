@@ -54,10 +54,14 @@ CPCFFileImpl::CPCFFileImpl(Headerbase* header, Bodybase* body, Component* traile
 
 CPCFFileImpl::~CPCFFileImpl() { Teardown(); }
 
-int CPCFFileImpl::IsReportEnabled() { return ReadReportConsent(); }
+int CPCFFileImpl::IsReportEnabled() { return ReadConsent() == Consent::kOn ? 1 : 0; }
+
+Consent CPCFFileImpl::ReadConsent() { return ::ReadConsent(); }
 
 int CPCFFileImpl::OnTimer(unsigned int id, int reserved) {
-  if (!g_recovered.test_and_set()) RecoverPendingFiles();
+  // Recovery that could not know consent or read the list runs again at a
+  // later tick.
+  if (!g_recovered.test_and_set() && !RecoverPendingFiles()) g_recovered.clear();
   return Filebase::OnTimer(id, reserved);
 }
 
@@ -83,10 +87,16 @@ int CPCFFileImpl::PrepareWrite(platform::File* file) {
   return file->IsOpen() && file->Seek(0) ? 1 : 0;
 }
 
-void CPCFFileImpl::RecoverPendingFiles() {
+bool CPCFFileImpl::RecoverPendingFiles() {
+  // Only the user's answer decides between sealing and deleting: while the
+  // registry cannot give it, every leftover stays as it is.
+  const Consent consent = ReadConsent();
+  if (consent == Consent::kUnknown) return false;
   std::vector<SrString> paths;
   platform::RegistryKey key;
-  if (key.Open(platform::RegRoot::kLocalMachine, kTempKey, false) == platform::kErrSuccess) {
+  const long opened = key.Open(platform::RegRoot::kLocalMachine, kTempKey, false);
+  if (opened != platform::kErrSuccess && opened != platform::kErrFileNotFound) return false;
+  if (opened == platform::kErrSuccess) {
     std::vector<SRCHAR> name(kRecoveryNameRoom);
     std::vector<uint8_t> data(kRecoveryDataRoom);
     for (uint32_t index = 0;; ++index) {
@@ -97,7 +107,9 @@ void CPCFFileImpl::RecoverPendingFiles() {
       // A value too big for the room (anyone may write one) is not ours:
       // skipped, and the values after it are still taken up.
       if (rc == platform::kErrMoreData) continue;
-      if (rc != platform::kErrSuccess) break;
+      if (rc == platform::kErrNoMoreItems) break;
+      // A list read only in part would make listed files look unlisted.
+      if (rc != platform::kErrSuccess) return false;
       if (type == platform::kRegSz && name_length != 0) paths.emplace_back(name.data(), name_length);
     }
     key.Close();
@@ -119,7 +131,7 @@ void CPCFFileImpl::RecoverPendingFiles() {
       if (!listed) unlisted.push_back(path);
     }
   }
-  const bool enabled = IsReportEnabled() != 0;
+  const bool enabled = consent == Consent::kOn;
   for (const SrString& path : paths) {
     if (!IsReportFilePath(path)) continue;  // not ours: left as it is
     // Only a regular file reached without a link someone else could have put
@@ -141,4 +153,5 @@ void CPCFFileImpl::RecoverPendingFiles() {
       platform::RemoveFile(path);
     }
   }
+  return true;
 }

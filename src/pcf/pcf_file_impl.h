@@ -9,8 +9,9 @@ class CPCFFileImpl : public Filebase {
   CPCFFileImpl(Headerbase* header, Bodybase* body, Component* trailer);
   ~CPCFFileImpl() override;
 
-  // The user's consent to reporting, read afresh at each call.
+  // The user's consent to reporting, read afresh at each call (unknown: 0).
   int IsReportEnabled() override;
+  Consent ReadConsent() override;
   // The first tick of any report file of the process first takes up the files
   // that earlier processes left under Temp; then saves.
   int OnTimer(unsigned int id, int reserved) override;
@@ -24,8 +25,10 @@ class CPCFFileImpl : public Filebase {
   // ".tmp" listed under Temp; a listed file that is gone loses its Temp value.
   // Files another process still has open are left alone, and so is anything
   // listed that is not named like a report file ("rpFile-....tmp"). Runs on the calling
-  // thread; OnTimer runs it once per process.
-  void RecoverPendingFiles();
+  // thread; OnTimer runs it once per process. While consent is unknown or the
+  // list cannot be read whole, touches nothing and returns false (OnTimer
+  // then runs it again at a later tick).
+  bool RecoverPendingFiles();
 #if defined(STATRELAY_TEST_HOOKS)
   // Test hook: lets the next tick of this process recover again.
   static void ResetRecoveryForTest();

@@ -56,24 +56,31 @@ SrString GetConfigIniPath() {
   return path;
 }
 
-int ReadReportConsent() {
+Consent ReadConsent() {
   uint32_t report = 0;
   uint32_t value = 0;
   uint32_t type = 0;
   uint32_t size = sizeof value;
-  if (platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kSrpKey, SRT("report"), &type,
-                                 &value, &size) == platform::kErrSuccess) {
+  const long rc = platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kSrpKey, SRT("report"),
+                                             &type, &value, &size);
+  if (rc == platform::kErrSuccess) {
     report = value;
+  } else if (rc != platform::kErrFileNotFound && rc != platform::kErrMoreData) {
+    // Missing, or not a 4-byte number, is the user's answer; a registry that
+    // failed to answer is not.
+    return Consent::kUnknown;
   }
   SrString ini = GetConfigIniPath();
   uint32_t help_us =
       ini.empty() ? 0 : platform::ReadProfileInt(SRT("nvconfig"), SRT("bHelpUs"), 0, ini.c_str());
   switch (report) {
     case 1:
-      return help_us != 0 ? 1 : 0;
+      return help_us != 0 ? Consent::kOn : Consent::kOff;
     case 2:
-      return 1;
+      return Consent::kOn;
     default:
-      return 0;
+      return Consent::kOff;
   }
 }
+
+int ReadReportConsent() { return ReadConsent() == Consent::kOn ? 1 : 0; }

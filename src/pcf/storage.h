@@ -23,7 +23,14 @@ SrString GetConfigIniPath();
 //   2 -> 1 (enabled), whatever config.ini says
 //   anything else -> 0
 // config.ini is read at every call whatever "report" holds, so the product
-// documents folder is created when missing. Never logs.
+// documents folder is created when missing. Never logs. Unknown reads as 0.
 int ReadReportConsent();
+
+// The consent switch as ReadReportConsent reads it, or kUnknown when the
+// registry could not answer (the hive stayed locked, a read error other than
+// a missing key or value): that is not the user's "off", and callers keep
+// what they hold until a later read answers.
+enum class Consent { kOff, kOn, kUnknown };
+Consent ReadConsent();
 
 #endif  // STATRELAY_PCF_STORAGE_H_

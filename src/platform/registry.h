@@ -5,8 +5,9 @@
 // hosts and the upload process share one set of lists; HKCU as it is.
 // Linux: a SQLite hive at <system root>/registry.db; key and value names are
 // compared without regard to ASCII case, values are enumerated in creation
-// order, HKCU is kept per user id, and every change is one transaction that
-// waits out other writers instead of failing.
+// order, HKCU is kept per user id, and every change is one transaction. Any
+// local user may lock the hive: a read waits at most 250 ms and a write at
+// most 2 s for other processes, then fails with kErrBusy.
 //
 // Every result is a Win32 error code (the same numbers on both systems).
 //
@@ -47,6 +48,7 @@ inline constexpr long kErrMoreData = 234;       // name or data does not fit
 inline constexpr long kErrNoMoreItems = 259;    // enumeration index past the end
 inline constexpr long kErrKeyDeleted = 1018;    // the open key was deleted meanwhile
 inline constexpr long kErrRegistryIo = 1016;    // the store failed (Linux: the hive file)
+inline constexpr long kErrBusy = 170;           // Linux: the hive stayed locked by another process
 
 // An open key. Move-only; closes itself. Not for concurrent use of one object.
 class RegistryKey {

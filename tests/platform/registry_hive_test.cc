@@ -7,11 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
+#include <set>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "platform/registry.h"
 #include "support/child_process.h"
+#include "support/hive_lock.h"
 #include "support/sandbox.h"
 
 namespace platform {
@@ -38,6 +43,12 @@ TEST(RegistryHiveTest, FilesAreMadeForEveryUserWhateverTheUmask) {
   // This thread's connection keeps the side files of the WAL open.
   EXPECT_EQ(0666u, ModeOf(root + "/registry.db-wal"));
   EXPECT_EQ(0666u, ModeOf(root + "/registry.db-shm"));
+  // The hive was built whole under a private name: nothing of that is left.
+  std::string names;
+  for (const auto& entry : std::filesystem::directory_iterator(root)) {
+    names += entry.path().filename().string() + " ";
+  }
+  EXPECT_EQ(std::string::npos, names.find(".new")) << names;
 }
 
 TEST(RegistryHiveTest, RefusesLinksPlantedInTheRoot) {
@@ -84,6 +95,74 @@ TEST(RegistryHiveTest, NoticesAHiveReplacedByALinkWhileInUse) {
   ASSERT_EQ(0, rename(hive.c_str(), moved.c_str()));
   ASSERT_EQ(0, symlink(moved.c_str(), hive.c_str()));
   EXPECT_EQ(kErrAccessDenied, GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), nullptr, &v, &size));
+}
+
+// Any local user may lock the hive. Nobody waits long for it: a read at most
+// 250 ms, a write at most 2 s (asserted with room to spare), and then the
+// call fails with kErrBusy and a level-8 log line, once per cause. A write
+// transaction held elsewhere never stops a reader, also not one that opens
+// its first connection (a new thread) or reads the user's root for the first
+// time.
+TEST(RegistryHiveTest, ALockHeldByAnotherProcessMakesNobodyWaitLong) {
+  struct Case {
+    sr_test::HiveLock kind;
+    bool reads_answer;
+  } cases[] = {{sr_test::HiveLock::kWriteTransaction, true}, {sr_test::HiveLock::kExclusive, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reads_answer ? "write transaction" : "exclusive lock");
+    sr_test::Sandbox sandbox;
+    ASSERT_TRUE(sr_test::SetMachineDwordInChild(sr_test::U8(kKey), "v", 7));
+    sr_test::HiveLockHolder holder(c.kind, sandbox.Dir());
+    ASSERT_TRUE(holder.Holding());
+    using Clock = std::chrono::steady_clock;
+    auto read_in_new_thread = [](RegRoot root, long* result, uint32_t* got, Clock::duration* took) {
+      std::thread reader([=] {
+        const auto start = Clock::now();
+        uint32_t size = 4;
+        *result = GetRegistryValue(root, kKey, SRT("v"), nullptr, got, &size);
+        *took = Clock::now() - start;
+      });
+      reader.join();
+    };
+    for (RegRoot root : {RegRoot::kLocalMachine, RegRoot::kCurrentUser}) {
+      long result = -1;
+      uint32_t got = 0;
+      Clock::duration took{};
+      read_in_new_thread(root, &result, &got, &took);
+      EXPECT_LT(took, std::chrono::seconds(2));
+      if (!c.reads_answer) {
+        EXPECT_EQ(kErrBusy, result);
+      } else if (root == RegRoot::kLocalMachine) {
+        EXPECT_EQ(kErrSuccess, result);
+        EXPECT_EQ(7u, got);
+      } else {
+        EXPECT_EQ(kErrFileNotFound, result);  // this user has no root yet: nothing to find
+      }
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const auto start = Clock::now();
+      uint32_t w = 8;
+      EXPECT_EQ(kErrBusy, SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), kRegDword, &w, 4));
+      EXPECT_LT(Clock::now() - start, std::chrono::seconds(8));
+    }
+    // Logged at level 8, each cause once per process (this test program
+    // met some of them in the case before).
+    std::set<std::string> seen;
+    for (const sr_test::LogLine& line : sandbox.LogOf("platform::Registry")) {
+      EXPECT_EQ(8, line.level);
+      EXPECT_TRUE(seen.insert(line.message).second) << line.message;
+      EXPECT_NE(std::string::npos, line.message.find("locked by another process")) << line.message;
+    }
+    if (!c.reads_answer) {
+      EXPECT_FALSE(seen.empty());
+    }
+
+    ASSERT_TRUE(holder.Release());
+    uint32_t w = 9, got = 0, size = 4;
+    EXPECT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), kRegDword, &w, 4));
+    EXPECT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("v"), nullptr, &got, &size));
+    EXPECT_EQ(9u, got);
+  }
 }
 
 // A child made by fork must not use the parent's connection: it opens its

@@ -115,9 +115,9 @@ class RecordingFile : public CPCFFileImpl {
     Teardown();
     Journal::Get().Add(report_, "deleted");
   }
-  int IsReportEnabled() override {
+  Consent ReadConsent() override {
     Journal::Get().Add(report_, "save");
-    return 0;
+    return Consent::kOff;
   }
   // Lets a test take the worker away while the object lives.
   void StopWorker() { task_.StopThread(); }

@@ -55,9 +55,13 @@ void CloseLocked(int fd) {
 // exclusive lock without waiting. Returns the descriptor, or -1 with errno set
 // (EWOULDBLOCK when someone holds the file open).
 int OpenLocked(const Located& at, int flags, struct stat* st) {
-  int fd = posix::OpenFileAt(at.dir.get(), at.name, flags | O_NONBLOCK, at.place, at.path);
-  if (fd < 0) return -1;
-  posix::TrackLockDescriptor(fd);
+  int fd;
+  {
+    posix::OpeningScope opening;
+    fd = posix::OpenFileAt(at.dir.get(), at.name, flags | O_NONBLOCK, at.place, at.path);
+    if (fd < 0) return -1;
+    posix::TrackLockDescriptor(fd);
+  }
   int err = 0;
   if (fstat(fd, st) != 0) {
     err = errno;

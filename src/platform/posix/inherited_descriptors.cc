@@ -28,12 +28,37 @@ void CloseInChild() {
   }
 }
 
+// Held shared from open to track, exclusively across fork (writers first, so
+// that a stream of opens cannot hold off a fork).
+pthread_rwlock_t g_opening = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
+
+void PrepareFork() { pthread_rwlock_wrlock(&g_opening); }
+void AfterForkInParent() { pthread_rwlock_unlock(&g_opening); }
+void AfterForkInChild() {
+  CloseInChild();
+  // The lock knows its writer by thread id, which the child's thread does
+  // not share: the child starts with a lock of its own.
+  pthread_rwlockattr_t attributes;
+  pthread_rwlockattr_init(&attributes);
+  pthread_rwlockattr_setkind_np(&attributes, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
+  pthread_rwlock_init(&g_opening, &attributes);
+  pthread_rwlockattr_destroy(&attributes);
+}
+
 void EnsureRegistered() {
-  static const bool registered = pthread_atfork(nullptr, nullptr, &CloseInChild) == 0;
+  static const bool registered =
+      pthread_atfork(&PrepareFork, &AfterForkInParent, &AfterForkInChild) == 0;
   (void)registered;
 }
 
 }  // namespace
+
+OpeningScope::OpeningScope() {
+  EnsureRegistered();
+  pthread_rwlock_rdlock(&g_opening);
+}
+
+OpeningScope::~OpeningScope() { pthread_rwlock_unlock(&g_opening); }
 
 void TrackLockDescriptor(int fd) {
   EnsureRegistered();

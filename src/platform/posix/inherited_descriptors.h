@@ -7,8 +7,19 @@
 
 namespace platform::posix {
 
+// Holds off fork while a descriptor is opened and tracked: a fork between
+// the two would leave the child an untracked copy, which keeps the lock the
+// parent takes on it afterwards. Scopes never nest.
+class OpeningScope {
+ public:
+  OpeningScope();
+  ~OpeningScope();
+  OpeningScope(const OpeningScope&) = delete;
+  OpeningScope& operator=(const OpeningScope&) = delete;
+};
+
 // Notes fd as holding (or about to hold) a lock. Lock-free: callable from any
-// thread.
+// thread. REQUIRES: called in the OpeningScope that opened fd.
 void TrackLockDescriptor(int fd);
 // Forgets fd. REQUIRES: called before fd is closed.
 void UntrackLockDescriptor(int fd);

@@ -76,9 +76,13 @@ constexpr auto kTesterGrace = std::chrono::seconds(5);
 bool NamedMutex::Take(SrStringView name, uint32_t timeout_ms) {
   Unlock();
   if (name.empty()) return false;
-  int fd = OpenLockFile(name, true);
-  if (fd < 0) return false;
-  posix::TrackLockDescriptor(fd);
+  int fd;
+  {
+    posix::OpeningScope opening;
+    fd = OpenLockFile(name, true);
+    if (fd < 0) return false;
+    posix::TrackLockDescriptor(fd);
+  }
   auto start = std::chrono::steady_clock::now();
   auto deadline = start + std::chrono::milliseconds(timeout_ms);
   auto tester_deadline = std::max(deadline, start + kTesterGrace);

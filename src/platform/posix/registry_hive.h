@@ -9,14 +9,18 @@
 // and ORDER BY fold gives the order Windows enumerates subkeys in.
 //
 // Concurrency: one connection per thread (reopened when the system root or the
-// file changes, never used across fork), WAL, a busy timeout, every change one
-// BEGIN IMMEDIATE transaction retried while another process holds the lock.
+// file changes, closed before every fork so that no SQLite state crosses it),
+// WAL. Opening a connection and every read take no write lock: a missing hive
+// is built whole under a private name and linked into place, and the schema is
+// only ever made in a write transaction when it is found missing. Every
+// operation has a deadline (kReadWait, kWriteWait) that bounds all of its
+// waits for other processes' locks; past it the operation fails with kErrBusy
+// and a level-8 log line (once per process for each cause).
 #ifndef STATRELAY_PLATFORM_POSIX_REGISTRY_HIVE_H_
 #define STATRELAY_PLATFORM_POSIX_REGISTRY_HIVE_H_
 
 #include <sqlite3.h>
 #include <sys/types.h>
-#include <time.h>
 
 #include <chrono>
 #include <cstdint>
@@ -29,8 +33,20 @@
 
 namespace platform::posix {
 
-// How long a transaction keeps retrying while other processes hold the lock.
-inline constexpr auto kRetryFor = std::chrono::seconds(60);
+// How long an operation may wait for locks other processes hold.
+inline constexpr auto kReadWait = std::chrono::milliseconds(250);
+inline constexpr auto kWriteWait = std::chrono::milliseconds(2000);
+
+// For a second after an operation gave up, the others wait only briefly:
+// whoever holds the hive most likely still does, and a save or a Stop that
+// makes several calls must not pay the whole wait at each.
+inline constexpr auto kWaitAfterBusy = std::chrono::milliseconds(10);
+inline constexpr auto kBusyMemory = std::chrono::milliseconds(1000);
+
+using Deadline = std::chrono::steady_clock::time_point;
+// The deadline of an operation that starts now.
+Deadline DeadlineFor(bool write);
+
 // Our own marker for "a SQLite call failed": negative results carry -(sqlite code).
 inline long SqliteFailure(int rc) { return -static_cast<long>(rc == 0 ? SQLITE_ERROR : rc); }
 
@@ -49,17 +65,30 @@ struct UserRoot {
   int64_t id;
 };
 
+// Holds off fork while a registry operation uses this process's connections
+// (shared; an operation never nests another). Before a fork every connection
+// is closed with the lock held exclusively, so that neither side of the fork
+// is left with SQLite's bookkeeping of locks the other process holds.
+class OperationScope {
+ public:
+  OperationScope();
+  ~OperationScope();
+  OperationScope(const OperationScope&) = delete;
+  OperationScope& operator=(const OperationScope&) = delete;
+};
+
 // One thread's connection to one hive file.
 class Connection {
  public:
-  ~Connection() {
-    for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
-    if (db_ != nullptr) sqlite3_close_v2(db_);
-  }
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
 
-  // The connection of this thread for `path`, opened (and the schema made)
-  // when needed. Null with *error set when the hive cannot be opened.
-  static Connection* Get(const std::string& path, long* error);
+  // The connection of this thread for `path`, opened when needed (waiting at
+  // most until `deadline` for other processes' locks). Null with *error set
+  // when the hive cannot be opened. REQUIRES: an OperationScope is held.
+  static Connection* Get(const std::string& path, Deadline deadline, long* error);
 
   sqlite3* db() const { return db_; }
   const std::string& path() const { return path_; }
@@ -76,15 +105,22 @@ class Connection {
 
   // Runs `body` inside a transaction (writing: BEGIN IMMEDIATE) and commits
   // when it returns kErrSuccess; a positive result rolls back and is returned.
-  // While the hive is locked by others, the whole transaction is retried.
+  // While the hive is locked by others, the whole transaction is tried again
+  // until `deadline`; then kErrBusy.
   template <typename Body>
-  long Transaction(bool write, const Body& body);
+  long Transaction(bool write, Deadline deadline, const Body& body);
 
-  // The id of a root key (HKCU: the current effective user's).
-  long RootId(RegRoot root, int64_t* id);
+  // Inside a transaction: the id of a root key (HKCU: the current effective
+  // user's). A user root that does not exist yet is made when `create` is
+  // set (in a write transaction), else kErrFileNotFound.
+  long RootId(RegRoot root, bool create, int64_t* id);
+
+  // Closes the SQLite connection (the object stays, and reopens at the next
+  // Get). REQUIRES: no operation uses it.
+  void CloseDb();
 
  private:
-  bool Open(const std::string& path, long* error);
+  bool Open(const std::string& path, Deadline deadline, long* error);
   long Exec(const char* sql) {
     int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
     return rc == SQLITE_OK ? kErrSuccess : SqliteFailure(rc);
@@ -98,12 +134,19 @@ class Connection {
     sqlite3_reset(stmt);
     return rc == SQLITE_DONE ? kErrSuccess : SqliteFailure(rc);
   }
+  // Waits for other processes' locks until deadline_.
+  static int OnBusy(void* self, int count);
+  // Pauses before a transaction is tried again; false when the deadline is near.
+  bool PauseBeforeRetry(int* pause_ms) const;
+  // Finishes a failed operation: kErrBusy (logged once per cause) for a
+  // lock held past the deadline, else the MapFailure result.
+  long Finish(const char* what, long result) const;
 
   sqlite3* db_ = nullptr;
   std::string path_;
   dev_t dev_ = 0;
   ino_t ino_ = 0;
-  unsigned fork_generation_ = 0;  // g_fork_generation when opened
+  Deadline deadline_{};
   std::map<const char*, sqlite3_stmt*> statements_;
   std::vector<UserRoot> user_roots_;
   int64_t machine_root_ = 0;
@@ -149,8 +192,8 @@ bool IsBusy(long result);
 long MapFailure(const Connection* c, const char* what, long result);
 
 template <typename Body>
-long Connection::Transaction(bool write, const Body& body) {
-  auto deadline = std::chrono::steady_clock::now() + kRetryFor;
+long Connection::Transaction(bool write, Deadline deadline, const Body& body) {
+  deadline_ = deadline;
   int pause_ms = 1;
   while (true) {
     long result = Run(write ? "BEGIN IMMEDIATE" : "BEGIN");
@@ -161,12 +204,9 @@ long Connection::Transaction(bool write, const Body& body) {
       }
       if (result != kErrSuccess && !sqlite3_get_autocommit(db_)) Run("ROLLBACK");
     }
-    if (!IsBusy(result) || std::chrono::steady_clock::now() >= deadline) {
-      return MapFailure(this, write ? "registry write" : "registry read", result);
+    if (!IsBusy(result) || !PauseBeforeRetry(&pause_ms)) {
+      return Finish(write ? "registry write" : "registry read", result);
     }
-    struct timespec pause = {0, pause_ms * 1000000L};
-    nanosleep(&pause, nullptr);
-    if (pause_ms < 50) pause_ms *= 2;
   }
 }
 

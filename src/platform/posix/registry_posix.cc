@@ -152,10 +152,12 @@ long OnKey(void* handle, bool write, const Body& body) {
   if (handle == nullptr) return kErrInvalidHandle;
   PosixKey* key = KeyOf(handle);
   if (write && !key->writable) return kErrAccessDenied;
+  const posix::Deadline deadline = posix::DeadlineFor(write);
+  posix::OperationScope scope;
   long error = kErrSuccess;
-  Connection* c = Connection::Get(key->hive, &error);
+  Connection* c = Connection::Get(key->hive, deadline, &error);
   if (c == nullptr) return error;
-  return c->Transaction(write, [&]() -> long {
+  return c->Transaction(write, deadline, [&]() -> long {
     long r = CheckKey(c, key->id);
     if (r != kErrSuccess) return r;
     return body(c, key->id);
@@ -163,23 +165,34 @@ long OnKey(void* handle, bool write, const Body& body) {
 }
 
 // Resolves root + path in a transaction and runs `body(connection, key id)`.
+// The current user's root is made by the first write that needs it; a read
+// finds it missing, as any key below it (only opening that root itself makes
+// it, as Windows always has one).
 template <typename Body>
 long OnPath(RegRoot root, SrStringView path, bool write, bool create, const Body& body) {
   std::vector<SrStringView> names;
   long r = SplitPath(path, &names);
   if (r != kErrSuccess) return r;
-  long error = kErrSuccess;
-  Connection* c = Connection::Get(HivePath(), &error);
-  if (c == nullptr) return error;
-  int64_t root_id = 0;
-  r = c->RootId(root, &root_id);
-  if (r != kErrSuccess) return r;
-  return c->Transaction(write, [&]() -> long {
-    int64_t id = 0;
-    long w = WalkPath(c, root_id, names, create, &id);
-    if (w != kErrSuccess) return w;
-    return body(c, id);
-  });
+  posix::OperationScope scope;
+  bool root_missing = false;
+  auto run = [&](bool writing) -> long {
+    const posix::Deadline deadline = posix::DeadlineFor(writing);
+    long error = kErrSuccess;
+    Connection* c = Connection::Get(HivePath(), deadline, &error);
+    if (c == nullptr) return error;
+    return c->Transaction(writing, deadline, [&]() -> long {
+      int64_t id = 0;
+      long w = c->RootId(root, writing && (create || names.empty()), &id);
+      root_missing = w == kErrFileNotFound;
+      if (w != kErrSuccess) return w;
+      w = WalkPath(c, id, names, create, &id);
+      if (w != kErrSuccess) return w;
+      return body(c, id);
+    });
+  };
+  r = run(write);
+  if (root_missing && !write && names.empty()) r = run(true);
+  return r;
 }
 
 }  // namespace
