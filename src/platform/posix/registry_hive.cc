@@ -163,6 +163,10 @@ bool PrepareFile(const std::string& path) {
 // first link wins. False when it could not be done that way (the caller then
 // makes the hive in place); true also when another process's hive won.
 bool BuildHive(const std::string& path) {
+  // The folder as the walk reaches it (no link on the way), and the mode its
+  // files get (the hive's side files take the hive's own).
+  Located at;
+  if (!Locate(path, &at)) return false;
   std::string temp;
   int fd = -1;
   static std::atomic<unsigned> counter{0};
@@ -171,11 +175,12 @@ bool BuildHive(const std::string& path) {
     std::snprintf(suffix, sizeof suffix, ".%ld.%u.new", static_cast<long>(getpid()),
                   counter.fetch_add(1, std::memory_order_relaxed));
     temp = path + suffix;
-    fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd = openat(at.dir.get(), (at.name + suffix).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                at.place.FileMode());
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  fchmod(fd, 0666);
+  fchmod(fd, at.place.FileMode());
   close(fd);
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(temp.c_str(), &db,
