@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "pcf/filebase.h"
@@ -132,15 +133,22 @@ SR_TEST_CHILD(ForkAfterStart) {
 TEST(ForkTest, AForkedChildStopsAtOnceAndLeavesTheParentsFilesAlone) {
   sr_test::Sandbox box;
   ASSERT_TRUE(sr_test::SetReportConsent(2));
-  // ThreadSanitizer stops a child that starts threads after a fork unless told not to.
-  std::string tsan;
+  // ThreadSanitizer stops a child that starts threads after a fork unless told
+  // not to; LeakSanitizer would report, at the forked child's exit, the
+  // parent's objects that the child abandons on purpose.
+  std::string tsan, asan;
   const bool had_tsan = sr_test::GetEnv("TSAN_OPTIONS", &tsan);
+  const bool had_asan = sr_test::GetEnv("ASAN_OPTIONS", &asan);
   sr_test::SetEnv("TSAN_OPTIONS", (had_tsan ? tsan + ":" : std::string()) + "die_after_fork=0");
+  sr_test::SetEnv("ASAN_OPTIONS", (had_asan ? asan + ":" : std::string()) + "detect_leaks=0");
   sr_test::ChildProcess child = sr_test::StartChild("ForkAfterStart");
-  if (had_tsan) {
-    sr_test::SetEnv("TSAN_OPTIONS", tsan);
-  } else {
-    sr_test::UnsetEnv("TSAN_OPTIONS");
+  for (const auto& [name, had, value] : {std::tuple<const char*, bool, std::string>{"TSAN_OPTIONS", had_tsan, tsan},
+                                         {"ASAN_OPTIONS", had_asan, asan}}) {
+    if (had) {
+      sr_test::SetEnv(name, value);
+    } else {
+      sr_test::UnsetEnv(name);
+    }
   }
   ASSERT_TRUE(child.Started());
   EXPECT_EQ(0, child.Wait());
