@@ -131,6 +131,12 @@ SR_TEST_CHILD(ForkAfterStart) {
 }
 
 TEST(ForkTest, AForkedChildStopsAtOnceAndLeavesTheParentsFilesAlone) {
+#if defined(__SANITIZE_THREAD__)
+  // Its runtime loses track of the threads a forked child of a multi-threaded
+  // process starts ("dup thread with used id"): the test runs natively and
+  // under AddressSanitizer.
+  GTEST_SKIP() << "ThreadSanitizer cannot follow threads started in a forked child";
+#endif
   sr_test::Sandbox box;
   ASSERT_TRUE(sr_test::SetReportConsent(2));
   // ThreadSanitizer stops a child that starts threads after a fork unless told

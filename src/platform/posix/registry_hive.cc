@@ -69,7 +69,8 @@ int64_t SteadyMs(Deadline t) {
 
 // Registry operations hold this shared; the fork handlers hold it exclusively
 // (writers first, so that a stream of operations cannot hold off a fork).
-pthread_rwlock_t g_operations = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
+pthread_rwlock_t g_first_operations = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
+pthread_rwlock_t* g_operations = &g_first_operations;
 
 // Every connection of the process (each owned by its thread), so that the
 // fork handler can close them. Guarded by g_connections_mutex, taken only
@@ -87,7 +88,7 @@ sqlite3_mutex* VfsMutex() {
 // child to inherit), and SQLite's list of open files is held still, so that
 // the child's copy is whole even when a thread of the host was using SQLite.
 void PrepareFork() {
-  pthread_rwlock_wrlock(&g_operations);
+  pthread_rwlock_wrlock(g_operations);
   pthread_mutex_lock(&g_connections_mutex);
   for (Connection* c : *g_connections) c->CloseDb();
   pthread_mutex_unlock(&g_connections_mutex);
@@ -96,18 +97,22 @@ void PrepareFork() {
 
 void AfterForkInParent() {
   sqlite3_mutex_leave(VfsMutex());
-  pthread_rwlock_unlock(&g_operations);
+  pthread_rwlock_unlock(g_operations);
 }
 
 void AfterForkInChild() {
   sqlite3_mutex_leave(VfsMutex());
   // The lock knows its writer by thread id, which the child's thread does
-  // not share: the child starts with a lock of its own.
+  // not share: the child starts with a new lock of its own (a new object, not
+  // the held one made anew, which thread checkers would still see as held).
+  // The child is single-threaded here; the held lock is abandoned.
   pthread_rwlockattr_t attributes;
   pthread_rwlockattr_init(&attributes);
   pthread_rwlockattr_setkind_np(&attributes, PTHREAD_RWLOCK_PREFER_WRITER_NONRECURSIVE_NP);
-  pthread_rwlock_init(&g_operations, &attributes);
+  auto* fresh = new pthread_rwlock_t;
+  pthread_rwlock_init(fresh, &attributes);
   pthread_rwlockattr_destroy(&attributes);
+  g_operations = fresh;
   // A new process: its own failures are logged afresh.
   g_logged_busy->clear();
 }
@@ -265,8 +270,8 @@ long MapFailure(const Connection* c, const char* what, long result) {
   return kErrRegistryIo;
 }
 
-OperationScope::OperationScope() { pthread_rwlock_rdlock(&g_operations); }
-OperationScope::~OperationScope() { pthread_rwlock_unlock(&g_operations); }
+OperationScope::OperationScope() { pthread_rwlock_rdlock(g_operations); }
+OperationScope::~OperationScope() { pthread_rwlock_unlock(g_operations); }
 
 Connection::Connection() {
   pthread_mutex_lock(&g_connections_mutex);
