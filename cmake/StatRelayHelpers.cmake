@@ -29,3 +29,17 @@ function(sr_ship_dll target name description)
       VERBATIM)
   endif()
 endfunction()
+
+# sr_add_subdirectories([EXCEPT name...]): adds every folder of the current
+# source folder that has a CMakeLists.txt, but those named after EXCEPT; the
+# list is re-checked at every build so that a new folder needs no CMake edit.
+function(sr_add_subdirectories)
+  cmake_parse_arguments(PARSE_ARGV 0 arg "" "" "EXCEPT")
+  file(GLOB dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(dir IN LISTS dirs)
+    cmake_path(GET dir FILENAME name)
+    if(IS_DIRECTORY ${dir} AND EXISTS ${dir}/CMakeLists.txt AND NOT name IN_LIST arg_EXCEPT)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
