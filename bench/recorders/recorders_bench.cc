@@ -51,9 +51,8 @@
 #include <spdlog/spdlog.h>
 #endif
 
+#include "common/bench_report.h"
 #include "common/process_memory.h"
-#include "pcf/component.h"
-#include "pcf/pcf_file_impl.h"
 #include "report/report_manager.h"
 #include "statrelay/statrelay.h"
 
@@ -87,12 +86,8 @@ double Median(std::vector<double> v) {
 std::atomic<uint64_t> g_applied{0};
 std::atomic<uint64_t> g_expected{0};
 
-class MapBody : public Bodybase {
+class MapBody : public bench::SilentBody {
  public:
-  int Serialize(uint8_t*, uint32_t* length) override {
-    *length = 0;
-    return 0;
-  }
   int ReportWW(uint32_t key, int32_t number) override {
     counters_[key] += number;
     g_applied.fetch_add((key >> 24) == 0x05 ? static_cast<uint32_t>(number) : 1, std::memory_order_release);
@@ -111,18 +106,8 @@ class MapBody : public Bodybase {
   std::map<uint32_t, SrString> last_;
 };
 
-class NoHeader : public Headerbase {
- public:
-  int Serialize(uint8_t*, uint32_t* length) override {
-    *length = 0;
-    return 0;
-  }
-};
-
-Filebase* MakeBenchFile(int) { return new CPCFFileImpl(new NoHeader, new MapBody, nullptr); }
-
 void StartReport() {
-  CReportManager::SetFileFactoryForTest(&MakeBenchFile);
+  CReportManager::SetFileFactoryForTest(&bench::MakeFileWith<MapBody>);
   CPCFParam param(SRT("1.0.0.1"), SRT("bench"), SRT("http://bench"));
   Start(0, &param);
 }
@@ -131,8 +116,6 @@ void WaitApplied() {
   const uint64_t target = g_expected.load();
   while (g_applied.load(std::memory_order_acquire) < target) std::this_thread::yield();
 }
-
-const SRCHAR kText16[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f', 0};
 
 // ---- floors -------------------------------------------------------------------
 
@@ -395,7 +378,7 @@ std::vector<CallerCase> CallerCases() {
 #endif
     cases.push_back({"SR_W counter", t, [](int) { SR_W(kCounterKey, 0); }, settle_report, nullptr, nullptr, {}});
     cases.push_back({"SR_WW value", t, [](int) { SR_WW(kValueKey, 3, 0); }, settle_report, nullptr, nullptr, {}});
-    cases.push_back({"SR_WS16 list", t, [](int) { SR_WS(kListKey, kText16, 0); }, settle_report, nullptr, nullptr, {}});
+    cases.push_back({"SR_WS16 list", t, [](int) { SR_WS(kListKey, bench::kText16, 0); }, settle_report, nullptr, nullptr, {}});
   }
   return cases;
 }

@@ -12,27 +12,20 @@
 #include <thread>
 #include <vector>
 
+#include "common/bench_report.h"
 #include "common/initialize.h"
-#include "pcf/component.h"
-#include "pcf/pcf_file_impl.h"
 #include "report/report_manager.h"
 #include "statrelay/statrelay.h"
 
 namespace {
 
 constexpr uint32_t kKey = 0x02000100;  // a single value
-const SRCHAR kText16[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'a', 'b', 'c', 'd', 'e', 'f', 0};
-
 std::atomic<uint64_t> g_applied{0};
 std::atomic<uint64_t> g_posted{0};
 
 // A body that keeps the last text per key, as a value record does.
-class ValueBody : public Bodybase {
+class ValueBody : public bench::SilentBody {
  public:
-  int Serialize(uint8_t*, uint32_t* length) override {
-    *length = 0;
-    return 0;
-  }
   int ReportWS(uint32_t key, const SrString& text) override {
     values_[key] = text;
     g_applied.fetch_add(1, std::memory_order_release);
@@ -43,16 +36,6 @@ class ValueBody : public Bodybase {
   std::map<uint32_t, SrString> values_;
 };
 
-class NoHeader : public Headerbase {
- public:
-  int Serialize(uint8_t*, uint32_t* length) override {
-    *length = 0;
-    return 0;
-  }
-};
-
-Filebase* MakeBenchFile(int) { return new CPCFFileImpl(new NoHeader, new ValueBody, nullptr); }
-
 template <class Call>
 void Recorder(benchmark::State& state, Call call) {
   for (auto _ : state) call();
@@ -62,10 +45,10 @@ void Recorder(benchmark::State& state, Call call) {
 }
 
 void SR_WS16(benchmark::State& state) {
-  Recorder(state, [] { SR_WS(kKey, kText16, 0); });
+  Recorder(state, [] { SR_WS(kKey, bench::kText16, 0); });
 }
 void SR_ReportValueEx16(benchmark::State& state) {
-  Recorder(state, [] { SR_ReportValueEx(kKey, kText16); });
+  Recorder(state, [] { SR_ReportValueEx(kKey, bench::kText16); });
 }
 void InstallationDefaults(benchmark::State& state) {
   for (auto _ : state) {
@@ -104,8 +87,8 @@ void PrintRatio(Figures& f, const char* label, const std::string& ours, const st
 
 int main(int argc, char** argv) {
   bench::InitializeWithRepetitions(argc, argv);
-  CReportManager::SetFileFactoryForTest(&MakeBenchFile);
-  SR_ReportValueEx(kKey, kText16);  // the first call makes report 0
+  CReportManager::SetFileFactoryForTest(&bench::MakeFileWith<ValueBody>);
+  SR_ReportValueEx(kKey, bench::kText16);  // the first call makes report 0
   g_posted.fetch_add(1);
 
   constexpr int kCalls = 1000000;
