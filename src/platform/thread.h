@@ -72,6 +72,43 @@ void KeepModuleLoaded();
 // parent do not exist in the child, and a lock one of them held stays held.
 void RunInChildAfterFork(void (*handler)());
 
+// An object of one thread that is told when that thread ends.
+class ThreadExitObject {
+ public:
+  // Runs on the ending thread; the object is no longer the thread's.
+  virtual void OnThreadExit() = 0;
+
+ protected:
+  ~ThreadExitObject() = default;
+};
+
+// A per-thread pointer to a ThreadExitObject whose OnThreadExit runs when the
+// thread ends (POSIX: a thread-specific key's destructor, after the thread's
+// C++ thread-local objects are gone; Windows: a fiber-local storage callback,
+// so the pointer is per fiber and also runs when a fiber is deleted). It
+// relies on nothing of the compiler's thread-local storage, whose emulation
+// (MinGW) may free an object's memory before its destructor runs. A slot is
+// made once and never destroyed; making one pins this module (the exit
+// callback is code of it).
+class ThreadExitSlot {
+ public:
+  ThreadExitSlot();
+  ThreadExitSlot(const ThreadExitSlot&) = delete;
+  ThreadExitSlot& operator=(const ThreadExitSlot&) = delete;
+
+  // The calling thread's object; null when none is set, and again once its
+  // OnThreadExit has run.
+  ThreadExitObject* Get() const;
+  // Makes `object` the calling thread's. False when the system refused (no
+  // slot could be made, or the thread is too far into its end): the caller
+  // keeps the object.
+  bool Set(ThreadExitObject* object);
+
+ private:
+  bool valid_ = false;
+  uintptr_t index_ = 0;  // pthread_key_t / FLS index
+};
+
 // Initialises / releases COM on the calling thread (nothing outside Windows).
 void ComInitialize();
 void ComUninitialize();

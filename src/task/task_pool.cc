@@ -4,17 +4,14 @@
 #include <cstdint>
 #include <new>
 
+#include "platform/thread.h"
+
 namespace task_pool {
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
 // Under AddressSanitizer every task goes to the heap, so that a task used
 // after it was freed is caught.
-constexpr bool kPoolEnabled = false;
-#elif defined(_WIN32)
-// The pool hands a thread's blocks back when the thread ends, from a
-// thread_local destructor; MinGW's emulated TLS may free the storage before
-// that destructor runs. The system heap is used there instead.
 constexpr bool kPoolEnabled = false;
 #else
 constexpr bool kPoolEnabled = true;
@@ -113,7 +110,16 @@ void PushFull(Batch* batch) {
 
 // Per thread: the batch its frees go into, the batch it allocates from (and
 // further ones it took), its run of carved region blocks, and empty batches.
-struct Cache {
+// Made on the thread's first use and reached through a ThreadExitSlot, not a
+// thread_local object: the slot hands the cache back when the thread ends
+// whatever the compiler's thread-local storage does by then.
+std::atomic<int64_t> g_caches{0};  // caches alive
+
+struct Cache final : platform::ThreadExitObject {
+  Cache() { g_caches.fetch_add(1, std::memory_order_relaxed); }
+  ~Cache() { g_caches.fetch_sub(1, std::memory_order_relaxed); }
+
+
   Batch* in = nullptr;
   Batch* out = nullptr;  // blocks [out_pos, out->count) are free, not counted
   int out_pos = 0;
@@ -123,7 +129,12 @@ struct Cache {
   int carved_left = 0;
 
   // A thread that ends hands everything back for the others.
-  ~Cache() {
+  void OnThreadExit() override {
+    HandBack();
+    delete this;
+  }
+
+  void HandBack() {
     if (in != nullptr) PushFull(in);
     if (out != nullptr) {
       int n = 0;
@@ -211,19 +222,34 @@ struct Cache {
   }
 };
 
-// Initial-exec: the cache is reached without a call into the dynamic
-// loader on every task (the library reserves only a few bytes of static TLS).
-#if defined(__GNUC__) && !defined(_WIN32)
-__attribute__((tls_model("initial-exec")))
-#endif
-thread_local Cache t_cache;
+// Never destroyed: threads may end after the library's static destructors.
+platform::ThreadExitSlot& CacheSlot() {
+  static platform::ThreadExitSlot* const slot = new platform::ThreadExitSlot;
+  return *slot;
+}
+
+// The calling thread's cache, made on first use; null when none can be had
+// (out of memory, or a thread at its very end): the heap serves then.
+Cache* ThisThreadCache() {
+  platform::ThreadExitSlot& slot = CacheSlot();
+  if (auto* cache = static_cast<Cache*>(slot.Get())) return cache;
+  auto* cache = new (std::nothrow) Cache;
+  if (cache == nullptr) return nullptr;
+  if (!slot.Set(cache)) {
+    delete cache;
+    return nullptr;
+  }
+  return cache;
+}
 
 }  // namespace
 
 void* Allocate(size_t size) {
   if (size <= kBlockSize) {
     if (kPoolEnabled) {
-      if (void* b = t_cache.Take()) return b;
+      if (Cache* cache = ThisThreadCache()) {
+        if (void* b = cache->Take()) return b;
+      }
     }
     return NewBlock();
   }
@@ -233,7 +259,11 @@ void* Allocate(size_t size) {
 void Free(void* block, size_t size) {
   if (block == nullptr) return;
   if (kPoolEnabled && size <= kBlockSize) {
-    t_cache.Give(block);
+    if (Cache* cache = ThisThreadCache()) {
+      cache->Give(block);
+      return;
+    }
+    if (!InRegion(block)) DeleteBlock(block);  // region blocks stay in the region, unused
     return;
   }
   if (size <= kBlockSize) {  // pool disabled: still an aligned block
@@ -242,5 +272,9 @@ void Free(void* block, size_t size) {
   }
   ::operator delete(block);
 }
+
+#if defined(STATRELAY_TEST_HOOKS)
+int64_t ThreadCachesForTest() { return g_caches.load(std::memory_order_relaxed); }
+#endif
 
 }  // namespace task_pool

@@ -6,6 +6,7 @@
 #define STATRELAY_TASK_TASK_POOL_H_
 
 #include <cstddef>
+#include <cstdint>
 
 namespace task_pool {
 
@@ -16,6 +17,11 @@ inline constexpr size_t kBlockSize = 64;
 // operator new does). Free takes the size given to Allocate.
 void* Allocate(size_t size);
 void Free(void* block, size_t size);
+
+#if defined(STATRELAY_TEST_HOOKS)
+// Test hook: the per-thread caches alive (a thread's goes when it ends).
+int64_t ThreadCachesForTest();
+#endif
 
 }  // namespace task_pool
 

@@ -1,7 +1,7 @@
-// Out-of-memory on demand for the api tests: this test program replaces the
-// global operator new; while a FailLargeAllocations lives, every request of
-// at least its size, on any thread, throws std::bad_alloc as an exhausted
-// heap would.
+// Out-of-memory on demand, and a count of allocations, for the api tests:
+// this test program replaces the global operator new (every form, the aligned
+// ones too); while a FailLargeAllocations lives, every request of at least its
+// size, on any thread, throws std::bad_alloc as an exhausted heap would.
 #ifndef STATRELAY_TESTS_API_FAILING_ALLOCATOR_H_
 #define STATRELAY_TESTS_API_FAILING_ALLOCATOR_H_
 
@@ -19,6 +19,9 @@ class FailLargeAllocations {
   // Requests refused so far.
   static size_t Refused();
 };
+
+// Allocations made through operator new so far, on every thread.
+size_t AllocationCount();
 
 }  // namespace sr_test
 

@@ -11,11 +11,11 @@
 #include "pcf/pcf_body.h"
 #include "pcf/pcf_file_impl.h"
 #include "pcf/pcf_header.h"
-#include "platform/thread.h"
 #include "report/recording_file.h"
 #include "report_reader.h"
 #include "support/report_files.h"
 #include "support/sandbox.h"
+#include "support/worker_hold.h"
 
 namespace {
 
@@ -31,32 +31,6 @@ class CombiningBody : public sr_test::RecordingBody {
  public:
   CombiningBody() : RecordingBody(0) {}
   bool CombinesNumbers(uint32_t key) const override { return CPCFBody::ClassifyKey(key) == KeyKind::Counter; }
-};
-
-// Holds the worker inside a task until released.
-class WorkerHold {
- public:
-  explicit WorkerHold(Filebase* file) {
-    thread_ = std::thread([this, file] {
-      file->RunOnWorkerForTest(
-          [](void* arg) {
-            auto* self = static_cast<WorkerHold*>(arg);
-            self->entered_.Set();
-            self->release_.Wait(platform::kWaitForever);
-          },
-          this);
-    });
-    EXPECT_TRUE(entered_.Wait(10000));
-  }
-  ~WorkerHold() { Release(); }
-  void Release() {
-    release_.Set();
-    if (thread_.joinable()) thread_.join();
-  }
-
- private:
-  platform::Event entered_, release_;
-  std::thread thread_;
 };
 
 std::vector<std::string> Applied() {
@@ -81,7 +55,7 @@ class PendingCountersTest : public testing::Test {
 TEST_F(PendingCountersTest, IncrementsWaitingForTheWorkerReachTheBodySummedPerKey) {
   auto file = std::make_unique<CPCFFileImpl>(new sr_test::NullHeader, new CombiningBody, nullptr);
   {
-    WorkerHold hold(file.get());
+    sr_test::WorkerHold hold(file.get());
     for (int i = 0; i < 50000; ++i) ASSERT_EQ(1, file->ReportWW(kCounterA, 1));
     file->ReportWS(kList, SRT("x"));
     file->ReportWW(kValue, 7);

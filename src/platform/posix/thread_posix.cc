@@ -139,4 +139,24 @@ void RunInChildAfterFork(void (*handler)()) { pthread_atfork(nullptr, nullptr, h
 void ComInitialize() {}
 void ComUninitialize() {}
 
+namespace {
+void RunThreadExit(void* object) { static_cast<ThreadExitObject*>(object)->OnThreadExit(); }
+}  // namespace
+
+ThreadExitSlot::ThreadExitSlot() {
+  pthread_key_t key;
+  valid_ = pthread_key_create(&key, &RunThreadExit) == 0;
+  if (valid_) index_ = static_cast<uintptr_t>(key);
+  KeepModuleLoaded();
+}
+
+ThreadExitObject* ThreadExitSlot::Get() const {
+  if (!valid_) return nullptr;
+  return static_cast<ThreadExitObject*>(pthread_getspecific(static_cast<pthread_key_t>(index_)));
+}
+
+bool ThreadExitSlot::Set(ThreadExitObject* object) {
+  return valid_ && pthread_setspecific(static_cast<pthread_key_t>(index_), object) == 0;
+}
+
 }  // namespace platform

@@ -82,4 +82,26 @@ void RunInChildAfterFork(void (*)()) {}
 void ComInitialize() { CoInitialize(nullptr); }
 void ComUninitialize() { CoUninitialize(); }
 
+namespace {
+void WINAPI RunThreadExit(void* object) {
+  if (object != nullptr) static_cast<ThreadExitObject*>(object)->OnThreadExit();
+}
+}  // namespace
+
+ThreadExitSlot::ThreadExitSlot() {
+  const DWORD index = FlsAlloc(&RunThreadExit);
+  valid_ = index != FLS_OUT_OF_INDEXES;
+  if (valid_) index_ = index;
+  KeepModuleLoaded();
+}
+
+ThreadExitObject* ThreadExitSlot::Get() const {
+  if (!valid_) return nullptr;
+  return static_cast<ThreadExitObject*>(FlsGetValue(static_cast<DWORD>(index_)));
+}
+
+bool ThreadExitSlot::Set(ThreadExitObject* object) {
+  return valid_ && FlsSetValue(static_cast<DWORD>(index_), object) != 0;
+}
+
 }  // namespace platform
