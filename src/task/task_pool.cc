@@ -9,14 +9,6 @@
 namespace task_pool {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-// Under AddressSanitizer every task goes to the heap, so that a task used
-// after it was freed is caught.
-constexpr bool kPoolEnabled = false;
-#else
-constexpr bool kPoolEnabled = true;
-#endif
-
 // A batch of free blocks: their addresses in an array, so that a thread
 // allocating from it knows the next blocks without reading the last one, and
 // fetches them ahead. Batch objects are recycled through a stack of empty ones.
@@ -118,7 +110,6 @@ std::atomic<int64_t> g_caches{0};  // caches alive
 struct Cache final : platform::ThreadExitObject {
   Cache() { g_caches.fetch_add(1, std::memory_order_relaxed); }
   ~Cache() { g_caches.fetch_sub(1, std::memory_order_relaxed); }
-
 
   Batch* in = nullptr;
   Batch* out = nullptr;  // blocks [out_pos, out->count) are free, not counted
@@ -246,7 +237,7 @@ Cache* ThisThreadCache() {
 
 void* Allocate(size_t size) {
   if (size <= kBlockSize) {
-    if (kPoolEnabled) {
+    if (kPooling) {
       if (Cache* cache = ThisThreadCache()) {
         if (void* b = cache->Take()) return b;
       }
@@ -258,7 +249,7 @@ void* Allocate(size_t size) {
 
 void Free(void* block, size_t size) {
   if (block == nullptr) return;
-  if (kPoolEnabled && size <= kBlockSize) {
+  if (kPooling && size <= kBlockSize) {
     if (Cache* cache = ThisThreadCache()) {
       cache->Give(block);
       return;

@@ -13,6 +13,14 @@ namespace task_pool {
 // Block size of the pool; larger requests go to the general heap.
 inline constexpr size_t kBlockSize = 64;
 
+// Under AddressSanitizer every task goes to the heap, so that a task used
+// after it was freed is caught.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kPooling = false;
+#else
+inline constexpr bool kPooling = true;
+#endif
+
 // Thread-safe. Allocate never returns null (it throws std::bad_alloc as
 // operator new does). Free takes the size given to Allocate.
 void* Allocate(size_t size);
