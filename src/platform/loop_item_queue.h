@@ -68,6 +68,25 @@ class LoopItemQueue {
     return nullptr;
   }
 
+  // Consumer only: deletes every queued item unrun, except `keep` (a marker
+  // the queue does not own), which is only taken out. True when it was queued.
+  bool DeleteAll(const LoopItem* keep = nullptr) {
+    bool took_keep = false;
+    for (;;) {
+      bool busy = false;
+      LoopItem* item = Pop(&busy);
+      if (item == keep && item != nullptr) {
+        took_keep = true;
+      } else if (item != nullptr) {
+        delete item;
+      } else if (!busy) {
+        return took_keep;
+      } else {
+        CpuRelax();
+      }
+    }
+  }
+
   // Consumer only: nothing queued and no push under way.
   bool LooksEmpty() {
     LoopItem* t = tail_;

@@ -4,15 +4,13 @@
 // platform/loop_item_queue.h). The worker announces that it is about to sleep in `state`; a poster makes a
 // system call (a futex wake) only when it finds the worker asleep, so posting
 // to a busy worker costs no system call. Sent items, timers and the quit
-// message are rare and use a small mutex the posting path never touches.
+// message are rare and use small mutexes the posting path never touches.
 #include <sched.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <limits>
 #include <mutex>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "platform/loop_item_queue.h"
 #include "platform/message_loop.h"
 #include "platform/posix/futex.h"
+#include "platform/send_list.h"
 #include "platform/thread.h"
 
 namespace platform {
@@ -47,23 +46,6 @@ int64_t NowMs() {
       .count();
 }
 
-enum class SendState { kPending, kDone, kFailed };
-
-// Shared by the sender and the queue of sends; everything in it is guarded by
-// MessageWindowImpl::mu. The last of the two to let go deletes it. (Counted by
-// hand: std::shared_ptr would put the standard library's type information
-// into the library's export table.)
-struct SendRecord {
-  LoopItem* item = nullptr;
-  SendState state = SendState::kPending;
-  bool abandoned = false;  // the sender gave up waiting
-  int refs = 2;
-};
-
-void ReleaseLocked(SendRecord* rec) {  // REQUIRES: mu held
-  if (--rec->refs == 0) delete rec;
-}
-
 struct Timer {
   uintptr_t id;
   uint32_t period_ms;
@@ -83,44 +65,17 @@ struct MessageWindowImpl {
   // that finds it set, which then wakes the worker.
   alignas(64) std::atomic<uint32_t> state{0};
   std::atomic<bool> open{false};  // the window exists
-  std::atomic<bool> sends_waiting{false};
   std::atomic<int64_t> next_due{kNoTimer};
 
   Handler* handler = nullptr;  // set by Create, before open
 
-  std::mutex mu;  // guards sends and timers
-  std::condition_variable send_done;
-  std::deque<SendRecord*> sends;
+  SendList sends;
+  std::mutex mu;  // guards timers
   std::vector<Timer> timers;
 
   void Wake() {
     if (state.load(std::memory_order_seq_cst) != 0 && state.exchange(0, std::memory_order_seq_cst) != 0) {
       posix::FutexWakeOne(&state);
-    }
-  }
-
-  // Worker: runs every waiting sent item.
-  void RunSends() {
-    for (;;) {
-      SendRecord* rec;
-      LoopItem* item;
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        if (sends.empty()) {
-          sends_waiting.store(false, std::memory_order_relaxed);
-          return;
-        }
-        rec = sends.front();
-        sends.pop_front();
-        item = rec->item;
-      }
-      handler->HandleTask(item);
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        rec->state = SendState::kDone;
-        ReleaseLocked(rec);
-        send_done.notify_all();
-      }
     }
   }
 
@@ -151,7 +106,7 @@ struct MessageWindowImpl {
   Next GetNext(LoopItem** item, uintptr_t* timer_id) {
     int idle_rounds = 0;
     for (;;) {
-      if (sends_waiting.load(std::memory_order_acquire)) RunSends();
+      if (sends.Waiting()) sends.RunAll(handler);
       bool busy = false;
       LoopItem* got = posted.Pop(&busy);
       if (got == &quit_item) {
@@ -184,7 +139,7 @@ struct MessageWindowImpl {
       // Announce the sleep, then look once more: a poster either sees the
       // announcement (and wakes us) or we see its item.
       state.store(1, std::memory_order_seq_cst);
-      if (!posted.LooksEmpty() || sends_waiting.load(std::memory_order_seq_cst)) {
+      if (!posted.LooksEmpty() || sends.Waiting()) {
         state.store(0, std::memory_order_relaxed);
         continue;
       }
@@ -202,22 +157,9 @@ struct MessageWindowImpl {
     }
   }
 
-  // Deletes every queued item but the markers, unrun.
+  // Deletes every queued item but the quit message, unrun.
   void DrainPosted() {
-    for (;;) {
-      bool busy = false;
-      LoopItem* got = posted.Pop(&busy);
-      if (got == &quit_item) {
-        quit_queued.store(false, std::memory_order_release);
-        continue;
-      }
-      if (got != nullptr) {
-        delete got;
-        continue;
-      }
-      if (!busy) return;
-      CpuRelax();
-    }
+    if (posted.DeleteAll(&quit_item)) quit_queued.store(false, std::memory_order_release);
   }
 };
 
@@ -233,21 +175,14 @@ MessageWindow::MessageWindow() : impl_(new MessageWindowImpl) {}
 
 #if defined(STATRELAY_TEST_HOOKS)
 bool MessageWindow::SendWaitingForTest() {
-  return t_current != nullptr && t_current->sends_waiting.load(std::memory_order_acquire);
+  return t_current != nullptr && t_current->sends.Waiting();
 }
 #endif
 
 MessageWindow::~MessageWindow() {
   MessageWindowImpl* impl = Impl(impl_);
   impl->DrainPosted();
-  {
-    std::lock_guard<std::mutex> lock(impl->mu);
-    for (SendRecord* rec : impl->sends) {
-      if (rec->abandoned) delete rec->item;
-      ReleaseLocked(rec);
-    }
-    impl->sends.clear();
-  }
+  impl->sends.Close();
   delete impl;
 }
 
@@ -255,6 +190,7 @@ bool MessageWindow::Create(Handler* handler) {
   MessageWindowImpl* impl = Impl(impl_);
   impl->handler = handler;
   t_current = impl;
+  impl->sends.Open();
   impl->open.store(true, std::memory_order_release);
   return true;
 }
@@ -282,15 +218,8 @@ void MessageWindow::Destroy() {
     std::lock_guard<std::mutex> lock(impl->mu);
     impl->timers.clear();
     impl->RecomputeNextDue();
-    for (SendRecord* rec : impl->sends) {
-      rec->state = SendState::kFailed;
-      if (rec->abandoned) delete rec->item;
-      ReleaseLocked(rec);
-    }
-    impl->sends.clear();
-    impl->sends_waiting.store(false, std::memory_order_relaxed);
-    impl->send_done.notify_all();
   }
+  impl->sends.Close();
   impl->DrainPosted();
 }
 
@@ -318,38 +247,24 @@ bool MessageWindow::Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error) {
     *error = 0;
     return true;
   }
-  std::unique_lock<std::mutex> lock(impl->mu);
-  if (!impl->open.load(std::memory_order_acquire)) {
+  SendRecord* rec = impl->sends.Add(item);
+  if (rec == nullptr) {  // the loop has ended
     *error = kErrorInvalidWindowHandle;
     return false;
   }
-  auto* rec = new SendRecord;
-  rec->item = item;
-  impl->sends.push_back(rec);
-  impl->sends_waiting.store(true, std::memory_order_seq_cst);
-  lock.unlock();
   impl->Wake();
-  lock.lock();
-  auto finished = [&] { return rec->state != SendState::kPending; };
-  bool in_time = true;
-  if (timeout_ms == kWaitForever) {
-    impl->send_done.wait(lock, finished);
-  } else {
-    in_time = impl->send_done.wait_for(lock, std::chrono::milliseconds(timeout_ms), finished);
+  switch (impl->sends.Finish(rec, timeout_ms)) {
+    case SendList::State::kDone:
+      *error = 0;
+      return true;
+    case SendList::State::kFailed:  // the loop ended first: the item is the caller's again
+      *error = kErrorInvalidWindowHandle;
+      return false;
+    case SendList::State::kPending:  // it may still run; the worker then deletes it
+      break;
   }
-  SendState state = rec->state;
-  if (!in_time) rec->abandoned = true;  // it may still run; the worker then deletes it
-  ReleaseLocked(rec);
-  if (!in_time) {
-    *error = kErrorTimeout;
-    return false;
-  }
-  if (state == SendState::kFailed) {
-    *error = kErrorInvalidWindowHandle;
-    return false;
-  }
-  *error = 0;
-  return true;
+  *error = kErrorTimeout;
+  return false;
 }
 
 bool MessageWindow::StartTimer(uintptr_t id, uint32_t period_ms) {

@@ -22,13 +22,12 @@
 #include <windows.h>
 
 #include <atomic>
-#include <deque>
-#include <mutex>
 
 #include "platform/log_sink.h"
 #include "platform/loop_item_queue.h"
 #include "platform/message_loop.h"
 #include "platform/new_guid.h"
+#include "platform/send_list.h"
 #include "platform/thread.h"
 
 namespace platform {
@@ -39,21 +38,6 @@ namespace {
 // wake-up; neither is read as anything else.
 constexpr LPARAM kPostedWake = 0;
 constexpr LPARAM kSentWake = 1;
-
-enum class SendState { kPending, kDone, kFailed };
-
-// Shared by the sender and the list of sends; guarded by MessageWindowImpl::mu.
-// The last of the two to let go deletes it.
-struct SendRecord {
-  LoopItem* item = nullptr;
-  SendState state = SendState::kPending;
-  bool abandoned = false;  // the sender gave up waiting: the item is the loop's
-  int refs = 2;
-};
-
-void ReleaseLocked(SendRecord* rec) {  // REQUIRES: mu held
-  if (--rec->refs == 0) delete rec;
-}
 
 #if defined(STATRELAY_TEST_HOOKS)
 std::atomic<uint32_t> g_post_cap{0};
@@ -100,10 +84,7 @@ struct MessageWindowImpl {
   const std::atomic<uint8_t>* quit = nullptr;  // during Loop
   bool draining = false;                       // worker only
 
-  std::mutex mu;                   // guards sends and open
-  std::deque<SendRecord*> sends;   // in the order they were sent
-  bool open = false;               // Send may queue a record
-  std::atomic<bool> sends_waiting{false};
+  SendList sends;
   // Sent wake-ups on their way to the window procedure: while there are any,
   // a drain lets the system deliver them between two items, so that a sender
   // whose item already ran is released at once.
@@ -139,26 +120,6 @@ struct MessageWindowImpl {
 
   bool Quitting() const { return quit == nullptr || quit->load(std::memory_order_acquire) != 0; }
 
-  // Worker: runs every waiting sent item.
-  void RunSends() {
-    for (;;) {
-      SendRecord* rec;
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        if (sends.empty()) {
-          sends_waiting.store(false, std::memory_order_relaxed);
-          return;
-        }
-        rec = sends.front();
-        sends.pop_front();
-      }
-      handler->HandleTask(rec->item);
-      std::lock_guard<std::mutex> lock(mu);
-      rec->state = SendState::kDone;
-      ReleaseLocked(rec);
-    }
-  }
-
   // Worker: runs the posted items, sent ones first, until none waits or quit
   // is set. Before it returns to the message queue it clears wake_pending and
   // looks once more: a poster either sees the flag cleared (and posts a
@@ -173,7 +134,7 @@ struct MessageWindowImpl {
     bool announced = false;
     int spins = 0;
     while (!Quitting()) {
-      if (sends_waiting.load(std::memory_order_acquire)) RunSends();
+      if (sends.Waiting()) sends.RunAll(handler);
       if (wakes_in_flight.load(std::memory_order_acquire) > 0) {
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
@@ -203,37 +164,11 @@ struct MessageWindowImpl {
   // Worker: a sent wake-up.
   void OnSentWake() {
     wakes_in_flight.fetch_sub(1, std::memory_order_acq_rel);
-    RunSends();
+    sends.RunAll(handler);
     // Posted items keep waiting for their own wake-up (the sender is released
     // when this returns); make sure one comes.
     HWND hwnd = window.load(std::memory_order_acquire);
     if (!draining && hwnd != nullptr && !posted.LooksEmpty()) Wake(hwnd);
-  }
-
-  // Deletes every queued item, unrun.
-  void DeletePosted() {
-    for (;;) {
-      bool busy = false;
-      LoopItem* item = posted.Pop(&busy);
-      if (item != nullptr) {
-        delete item;
-        continue;
-      }
-      if (!busy) return;
-      CpuRelax();
-    }
-  }
-
-  // Ends the sends still listed: their senders fail with error 1400, or the
-  // item goes when its sender gave up. REQUIRES: mu held.
-  void FailSendsLocked() {
-    for (SendRecord* rec : sends) {
-      rec->state = SendState::kFailed;
-      if (rec->abandoned) delete rec->item;
-      ReleaseLocked(rec);
-    }
-    sends.clear();
-    sends_waiting.store(false, std::memory_order_relaxed);
   }
 };
 
@@ -292,11 +227,8 @@ bool MessageWindow::PostForeignCommandForTest(uintptr_t wparam, uintptr_t lparam
 
 MessageWindow::~MessageWindow() {
   MessageWindowImpl* impl = Impl(impl_);
-  impl->DeletePosted();
-  {
-    std::lock_guard<std::mutex> lock(impl->mu);
-    impl->FailSendsLocked();
-  }
+  impl->posted.DeleteAll();
+  impl->sends.Close();
   delete impl;
 }
 
@@ -313,10 +245,7 @@ bool MessageWindow::Create(Handler* handler) {
   impl->previous = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WorkerWndProc)));
   SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(impl));
-  {
-    std::lock_guard<std::mutex> lock(impl->mu);
-    impl->open = true;
-  }
+  impl->sends.Open();
   impl->window.store(hwnd, std::memory_order_release);
   return true;
 }
@@ -342,14 +271,10 @@ void MessageWindow::Destroy() {
   MessageWindowImpl* impl = Impl(impl_);
   HWND hwnd = impl->window.exchange(nullptr, std::memory_order_acq_rel);
   if (hwnd == nullptr) return;
-  {
-    std::lock_guard<std::mutex> lock(impl->mu);
-    impl->open = false;
-    impl->FailSendsLocked();
-  }
+  impl->sends.Close();  // pending senders fail with error 1400
   // Items still queued will never run. (The queued wake-ups carry nothing:
   // the system drops them with the window.)
-  impl->DeletePosted();
+  impl->posted.DeleteAll();
   DestroyWindow(hwnd);
   impl->quit = nullptr;
 }
@@ -383,18 +308,12 @@ bool MessageWindow::Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error) {
     *error = 0;
     return true;
   }
-  auto* rec = new SendRecord;
-  rec->item = item;
-  {
-    std::lock_guard<std::mutex> lock(impl->mu);
-    if (!impl->open) {
-      delete rec;
-      *error = ERROR_INVALID_WINDOW_HANDLE;
-      return false;
-    }
-    impl->sends.push_back(rec);
-    impl->wakes_in_flight.fetch_add(1, std::memory_order_acq_rel);
-    impl->sends_waiting.store(true, std::memory_order_release);
+  impl->wakes_in_flight.fetch_add(1, std::memory_order_acq_rel);
+  SendRecord* rec = impl->sends.Add(item);
+  if (rec == nullptr) {  // the loop has ended
+    impl->wakes_in_flight.fetch_sub(1, std::memory_order_acq_rel);
+    *error = ERROR_INVALID_WINDOW_HANDLE;
+    return false;
   }
   DWORD_PTR result = 0;
   SetLastError(0);
@@ -404,18 +323,14 @@ bool MessageWindow::Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error) {
     // Not delivered at all: the window is gone.
     if (e == ERROR_INVALID_WINDOW_HANDLE) impl->wakes_in_flight.fetch_sub(1, std::memory_order_acq_rel);
   }
-  std::lock_guard<std::mutex> lock(impl->mu);
-  SendState state = rec->state;
-  if (state == SendState::kPending) rec->abandoned = true;  // it may still run, and then deletes itself
-  ReleaseLocked(rec);
-  switch (state) {
-    case SendState::kDone:
+  switch (impl->sends.Finish(rec, 0)) {
+    case SendList::State::kDone:
       *error = 0;
       return true;
-    case SendState::kFailed:  // the loop ended first: the item is the caller's again
+    case SendList::State::kFailed:  // the loop ended first: the item is the caller's again
       *error = ERROR_INVALID_WINDOW_HANDLE;
       return false;
-    case SendState::kPending:
+    case SendList::State::kPending:  // it may still run, and then deletes itself
       break;
   }
   // The item stays the loop's: never report the code that hands it back.
