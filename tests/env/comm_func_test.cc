@@ -9,41 +9,25 @@
 
 #include "platform/path.h"
 #include "platform/shell_folder.h"
+#include "support/dir_ini_fixture.h"
 #include "support/sandbox.h"
 
 namespace {
 
-using sr_test::Sandbox;
 using sr_test::U8;
 using sr_test::W;
 
-std::string Sep() { return U8(SrString(1, platform::kPathSeparator)); }
-
-class GetAppDataDirTest : public ::testing::Test {
+class GetAppDataDirTest : public sr_test::DirIniTest {
  protected:
-  void SetUp() override {
-    platform::SetHostExecutablePathForTest(box_.WidePath("host.exe"));
-    SrString common;
-    ASSERT_TRUE(platform::ShellFolderPath(platform::kCsidlCommonAppData, true, &common));
-    product_ = U8(common) + Sep() + "Lumora";
-  }
-  void TearDown() override {
-    platform::SetHostExecutablePathForTest(SrString());
-    platform::SetShellFolderFaultHookForTest(nullptr);
-  }
-  void WriteDirIni(const std::string& value) {
-    ASSERT_TRUE(sr_test::WriteFileBytes(box_.Path("dir.ini"),
-                                        "[dir]\r\nCOMMON_APPDATA=" + value + "\r\n"));
-  }
+  GetAppDataDirTest() : DirIniTest(platform::kCsidlCommonAppData) {}
+
+  void WriteDirIni(const std::string& value) { DirIniTest::WriteDirIni("COMMON_APPDATA", value); }
   // Calls GetAppDataDir; "" when it fails.
   std::string Get(bool trailing) {
     SRCHAR buffer[platform::kMaxPath];
     if (!COMM_FUNC::GetAppDataDir(buffer, trailing)) return "";
     return U8(buffer);
   }
-
-  Sandbox box_;
-  std::string product_;  // the common application-data folder + "Lumora"
 };
 
 TEST_F(GetAppDataDirTest, WithoutOverrideTheProductFolderIsMade) {
@@ -79,17 +63,9 @@ TEST_F(GetAppDataDirTest, OverrideCases) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.value);
-    auto expand = [&](std::string s) {
-      for (char& ch : s) {
-        if (ch == '\\') ch = Sep()[0];
-      }
-      if (s == "*") return product_;
-      if (!s.empty() && s[0] == '@') s = box_.Dir() + s.substr(1);
-      return s;
-    };
-    WriteDirIni(expand(c.value));
+    WriteDirIni(Expand(c.value));
     std::string got = Get(c.trailing);
-    EXPECT_EQ(expand(c.result), got);
+    EXPECT_EQ(Expand(c.result), got);
     EXPECT_TRUE(platform::IsDirectory(W(got)));
   }
 }

@@ -11,6 +11,7 @@
 #include "platform/path.h"
 #include "platform/registry.h"
 #include "platform/shell_folder.h"
+#include "support/dir_ini_fixture.h"
 #include "support/sandbox.h"
 
 namespace {
@@ -20,27 +21,15 @@ using sr_test::W;
 
 const SrString kSrp = W("Software\\Norvo_Srp_pos\\SRP");
 
-std::string Sep() { return U8(SrString(1, platform::kPathSeparator)); }
-
-class StorageTest : public ::testing::Test {
+class StorageTest : public sr_test::DirIniTest {
  protected:
-  void SetUp() override {
-    // "dir.ini" is looked for beside this (pretended) host executable.
-    platform::SetHostExecutablePathForTest(box_.WidePath("host.exe"));
-    SrString docs;
-    ASSERT_TRUE(platform::ShellFolderPath(platform::kCsidlCommonDocuments, true, &docs));
-    product_ = U8(docs) + Sep() + "Lumora";
-  }
-  void TearDown() override { platform::SetHostExecutablePathForTest(SrString()); }
+  StorageTest() : DirIniTest(platform::kCsidlCommonDocuments) {}
 
   std::string Documents(int* result) {
     SRCHAR path[platform::kMaxPath];
     *result = GetCommonDocumentsDir(path);
     return U8(path);
   }
-
-  sr_test::Sandbox box_;
-  std::string product_;  // common documents + "Lumora"
 };
 
 TEST_F(StorageTest, DocumentsFolderAndItsOverride) {
@@ -62,17 +51,8 @@ TEST_F(StorageTest, DocumentsFolderAndItsOverride) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.value);
-    auto expand = [&](std::string s) {
-      for (char& ch : s) {
-        if (ch == '\\') ch = Sep()[0];
-      }
-      if (s == "*") return product_;
-      if (!s.empty() && s[0] == '@') s = box_.Dir() + s.substr(1);
-      return s;
-    };
-    ASSERT_TRUE(sr_test::WriteFileBytes(box_.Path("dir.ini"),
-                                        "[dir]\r\nCOMMON_DOCUMENTS=" + expand(c.value) + "\r\n"));
-    std::string folder = expand(c.folder);
+    WriteDirIni("COMMON_DOCUMENTS", Expand(c.value));
+    std::string folder = Expand(c.folder);
     EXPECT_EQ(folder, Documents(&result));
     EXPECT_EQ(1, result);
     SrString ini = W(folder);
