@@ -45,7 +45,7 @@ class OpenSecurity {
 
  private:
   SecurityAttributes attributes_;
-  void* descriptor_ = nullptr;    // owned: process heap (Windows)
+  [[maybe_unused]] void* descriptor_ = nullptr;  // owned: process heap (Windows only)
   void* label_source_ = nullptr;  // owned: LocalAlloc'ed descriptor converted from SDDL
 };
 

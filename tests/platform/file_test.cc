@@ -270,7 +270,7 @@ TEST_F(FileFaultTest, WriteRunsWritesTheRunsFromAnyByteOn) {
         done += written;
       }
       f.Close();
-      EXPECT_EQ(all.substr(skip), Contents(box_.Path("runs.tmp")));
+      EXPECT_EQ(all.substr(static_cast<size_t>(skip)), Contents(box_.Path("runs.tmp")));
     }
   }
   g_faults = {FileOp::kWrite, true, 0};

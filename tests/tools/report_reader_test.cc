@@ -270,7 +270,7 @@ TEST(ReportReaderTest, DamagedCopiesNeverLeadOutsideTheBuffer) {
     EXPECT_LE(r.fault->offset, n);
   }
   for (size_t at = 276; at < good.size(); ++at) {
-    for (uint8_t v : {0x00, 0x01, 0x7F, 0xFF}) {
+    for (uint8_t v : {uint8_t{0x00}, uint8_t{0x01}, uint8_t{0x7F}, uint8_t{0xFF}}) {
       Bytes b = good;
       b[at] = v;
       srdump::Report r = Read(b);

@@ -177,7 +177,7 @@ class Statement {
   int64_t ColInt(int i) { return sqlite3_column_int64(stmt_, i); }
   std::string ColBytes(int i) {
     const void* p = sqlite3_column_blob(stmt_, i);
-    int n = sqlite3_column_bytes(stmt_, i);
+    const auto n = static_cast<size_t>(sqlite3_column_bytes(stmt_, i));
     return p ? std::string(static_cast<const char*>(p), n) : std::string();
   }
 
