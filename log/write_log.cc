@@ -122,8 +122,8 @@ void AppendTimeAndThread(std::string* out) {
   SYSTEMTIME st;
   GetLocalTime(&st);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", st.wYear, st.wMonth,
-                st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds,
+  std::snprintf(buf, sizeof buf, "%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", st.wYear, st.wMonth, st.wDay,
+                st.wHour, st.wMinute, st.wSecond, st.wMilliseconds,
                 static_cast<unsigned long>(GetCurrentThreadId()));
   *out += buf;
 }
@@ -136,8 +136,9 @@ int WriteLine(const std::wstring& target, const std::string& line) {
   }
   // Append-only access makes each WriteFile land whole at the end of the file,
   // also when other processes append at the same time.
-  HANDLE h = CreateFileW(target.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                         FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(target.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return -1;
   // Appends are atomic on Windows, but not under every emulation of it (Wine
   // reads the size, then writes): a lock on a byte far past any real end keeps
@@ -190,8 +191,8 @@ int WriteLine(const std::string& target, const std::string& line) {
 
 }  // namespace
 
-extern "C" SR_LOG_EXPORT int SR_CALL WriteLog(const char* function, int line, int level,
-                                              const SRCHAR* format, ...) {
+extern "C" SR_LOG_EXPORT int SR_CALL WriteLog(const char* function, int line, int level, const SRCHAR* format,
+                                              ...) {
   (void)line;
 #if defined(_WIN32)
   std::wstring target, min_level;

@@ -20,7 +20,7 @@
 #define SR_LOG_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" SR_LOG_EXPORT int SR_CALL WriteLog(const char* function, int line, int level,
-                                              const SRCHAR* format, ...);
+extern "C" SR_LOG_EXPORT int SR_CALL WriteLog(const char* function, int line, int level, const SRCHAR* format,
+                                              ...);
 
 #endif  // STATRELAY_LOG_WRITE_LOG_H_

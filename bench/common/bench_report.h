@@ -13,8 +13,8 @@
 namespace bench {
 
 // A 16-unit text, the size the benchmarks record.
-inline constexpr SRCHAR kText16[] = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                     '8', '9', 'a', 'b', 'c', 'd', 'e', 'f', 0};
+inline constexpr SRCHAR kText16[] = {'0', '1', '2', '3', '4', '5', '6', '7', '8',
+                                     '9', 'a', 'b', 'c', 'd', 'e', 'f', 0};
 
 // A header that serialises to nothing.
 class NoHeader : public Headerbase {

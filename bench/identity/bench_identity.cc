@@ -85,9 +85,10 @@ class RatioReporter : public bench::RateReporter {
     auto ratio = [this](const char* a, const char* b) {
       return Time(a) > 0 && Time(b) > 0 ? Time(a) / Time(b) : 0.0;
     };
-    std::printf("\nfirst computation / store read: %.2fx (target <= 5)%s\n",
-                ratio("BM_FirstComputation", "BM_ReadStoreFloor"),
-                g_rewritten ? "  [the store was rewritten: this machine gives no disk or network value]" : "");
+    std::printf(
+        "\nfirst computation / store read: %.2fx (target <= 5)%s\n",
+        ratio("BM_FirstComputation", "BM_ReadStoreFloor"),
+        g_rewritten ? "  [the store was rewritten: this machine gives no disk or network value]" : "");
     std::printf("  of which the kernel's disk serial: %.2fx the store read (%.0f%% of the computation)\n",
                 ratio("BM_KernelDiskSerial", "BM_ReadStoreFloor"),
                 100.0 * ratio("BM_KernelDiskSerial", "BM_FirstComputation"));

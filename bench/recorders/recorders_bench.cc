@@ -246,7 +246,9 @@ std::atomic<uint64_t> g_naive_posted{0};
 std::atomic<uint64_t> g_logged{0};
 class CountingSink : public spdlog::sinks::base_sink<spdlog::details::null_mutex> {
  protected:
-  void sink_it_(const spdlog::details::log_msg&) override { g_logged.fetch_add(1, std::memory_order_release); }
+  void sink_it_(const spdlog::details::log_msg&) override {
+    g_logged.fetch_add(1, std::memory_order_release);
+  }
   void flush_() override {}
 };
 std::shared_ptr<spdlog::async_logger> g_spdlog;
@@ -347,38 +349,66 @@ std::vector<CallerCase> CallerCases() {
     WaitApplied();
   };
   for (int t : {1, 2}) {
-    cases.push_back({"A atomic add", t, [](int) { g_atomic.fetch_add(1, std::memory_order_relaxed); }, nullptr,
-                     nullptr, nullptr, {}});
-    cases.push_back({"B mutex map", t,
+    cases.push_back({"A atomic add",
+                     t,
+                     [](int) { g_atomic.fetch_add(1, std::memory_order_relaxed); },
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     {}});
+    cases.push_back({"B mutex map",
+                     t,
                      [](int thread) {
                        std::lock_guard<std::mutex> lock(g_map_mu);
                        g_map[kCounterKey + (thread & 1)] += 1;
                      },
-                     nullptr, nullptr, nullptr, {}});
-    cases.push_back({"Q queue push", t, [](int) { g_ring->Push(kCounterKey, 1); },
-                     [](uint64_t calls) { g_ring->WaitDrained(calls); }, [] { g_ring = new RecordRing; },
+                     nullptr,
+                     nullptr,
+                     nullptr,
+                     {}});
+    cases.push_back({"Q queue push",
+                     t,
+                     [](int) { g_ring->Push(kCounterKey, 1); },
+                     [](uint64_t calls) { g_ring->WaitDrained(calls); },
+                     [] { g_ring = new RecordRing; },
                      [] {
                        delete g_ring;
                        g_ring = nullptr;
                      },
                      {}});
-    cases.push_back({"C naive hand-off", t, [](int) { g_naive->Post(kCounterKey, 1); },
+    cases.push_back({"C naive hand-off",
+                     t,
+                     [](int) { g_naive->Post(kCounterKey, 1); },
                      [](uint64_t calls) {
                        const uint64_t target = g_naive_posted.fetch_add(calls) + calls;
                        while (g_naive->Applied() < target) std::this_thread::yield();
                      },
-                     nullptr, nullptr, {}});
+                     nullptr,
+                     nullptr,
+                     {}});
 #if defined(SR_BENCH_HAVE_SPDLOG)
-    cases.push_back({"spdlog async", t, [](int) { g_spdlog->info("{}", 7); },
+    cases.push_back({"spdlog async",
+                     t,
+                     [](int) { g_spdlog->info("{}", 7); },
                      [](uint64_t calls) {
                        const uint64_t target = g_spdlog_posted.fetch_add(calls) + calls;
                        while (g_logged.load(std::memory_order_acquire) < target) std::this_thread::yield();
                      },
-                     nullptr, nullptr, {}});
+                     nullptr,
+                     nullptr,
+                     {}});
 #endif
-    cases.push_back({"SR_W counter", t, [](int) { SR_W(kCounterKey, 0); }, settle_report, nullptr, nullptr, {}});
-    cases.push_back({"SR_WW value", t, [](int) { SR_WW(kValueKey, 3, 0); }, settle_report, nullptr, nullptr, {}});
-    cases.push_back({"SR_WS16 list", t, [](int) { SR_WS(kListKey, bench::kText16, 0); }, settle_report, nullptr, nullptr, {}});
+    cases.push_back(
+        {"SR_W counter", t, [](int) { SR_W(kCounterKey, 0); }, settle_report, nullptr, nullptr, {}});
+    cases.push_back(
+        {"SR_WW value", t, [](int) { SR_WW(kValueKey, 3, 0); }, settle_report, nullptr, nullptr, {}});
+    cases.push_back({"SR_WS16 list",
+                     t,
+                     [](int) { SR_WS(kListKey, bench::kText16, 0); },
+                     settle_report,
+                     nullptr,
+                     nullptr,
+                     {}});
   }
   return cases;
 }
@@ -414,22 +444,38 @@ std::vector<EndToEndCase> EndToEndCases() {
   for (int t : {1, 2}) {
     // The posted counts of the consumers are brought up to date after each
     // batch, not per recording.
-    cases.push_back({"SR_W counter", t, [](int) { SR_W(kCounterKey, 0); },
-                     [] { return g_applied.load(std::memory_order_acquire); }, nullptr,
-                     [] { g_expected.fetch_add(kBatch); }, {}});
-    cases.push_back({"Q queue push", t, [](int) { g_ring->Push(kCounterKey, 1); }, [] { return g_ring->Drained(); },
+    cases.push_back({"SR_W counter",
+                     t,
+                     [](int) { SR_W(kCounterKey, 0); },
+                     [] { return g_applied.load(std::memory_order_acquire); },
+                     nullptr,
+                     [] { g_expected.fetch_add(kBatch); },
+                     {}});
+    cases.push_back({"Q queue push",
+                     t,
+                     [](int) { g_ring->Push(kCounterKey, 1); },
+                     [] { return g_ring->Drained(); },
                      [] { g_ring = new RecordRing; },
                      [] {
                        delete g_ring;
                        g_ring = nullptr;
                      },
                      {}});
-    cases.push_back({"C naive hand-off", t, [](int) { g_naive->Post(kCounterKey, 1); },
-                     [] { return g_naive->Applied(); }, nullptr, [] { g_naive_posted.fetch_add(kBatch); }, {}});
+    cases.push_back({"C naive hand-off",
+                     t,
+                     [](int) { g_naive->Post(kCounterKey, 1); },
+                     [] { return g_naive->Applied(); },
+                     nullptr,
+                     [] { g_naive_posted.fetch_add(kBatch); },
+                     {}});
 #if defined(SR_BENCH_HAVE_SPDLOG)
-    cases.push_back({"spdlog async", t, [](int i) { g_spdlog->info("{}", i); },
-                     [] { return g_logged.load(std::memory_order_acquire); }, nullptr,
-                     [] { g_spdlog_posted.fetch_add(kBatch); }, {}});
+    cases.push_back({"spdlog async",
+                     t,
+                     [](int i) { g_spdlog->info("{}", i); },
+                     [] { return g_logged.load(std::memory_order_acquire); },
+                     nullptr,
+                     [] { g_spdlog_posted.fetch_add(kBatch); },
+                     {}});
 #endif
   }
   return cases;
@@ -488,8 +534,8 @@ void Target(const char* label, const std::string& ours, const std::string& floor
   if (a == g_ns.end() || b == g_ns.end() || b->second <= 0) return;
   const double ratio = a->second / b->second;
   if (target > 0) {
-    std::printf("  %-40s %8.1f ns / %8.1f ns = %6.2fx  (target <= %.2fx) %s\n", label, a->second, b->second, ratio,
-                target, ratio <= target ? "met" : "NOT MET");
+    std::printf("  %-40s %8.1f ns / %8.1f ns = %6.2fx  (target <= %.2fx) %s\n", label, a->second, b->second,
+                ratio, target, ratio <= target ? "met" : "NOT MET");
   } else {
     std::printf("  %-40s %8.1f ns / %8.1f ns = %6.2fx\n", label, a->second, b->second, ratio);
   }
@@ -516,16 +562,16 @@ int main(int argc, char** argv) {
   if (burst) {
     const BurstFigures b = Burst(10000000);
     std::printf("Burst: 2 threads x 10M SR_W to one counter key, %.2f s until applied\n", b.seconds);
-    std::printf("  resident memory: idle %.1f MB, peak %.1f MB, growth %.1f MB  (target <= 32 MB) %s\n\n", b.idle_mb,
-                b.peak_mb, b.peak_mb - b.idle_mb, b.peak_mb - b.idle_mb <= 32 ? "met" : "NOT MET");
+    std::printf("  resident memory: idle %.1f MB, peak %.1f MB, growth %.1f MB  (target <= 32 MB) %s\n\n",
+                b.idle_mb, b.peak_mb, b.peak_mb - b.idle_mb, b.peak_mb - b.idle_mb <= 32 ? "met" : "NOT MET");
     std::fflush(stdout);
   }
 
   g_naive = new NaiveWorker;
 #if defined(SR_BENCH_HAVE_SPDLOG)
   spdlog::init_thread_pool(8192, 1);
-  g_spdlog = std::make_shared<spdlog::async_logger>("bench", std::make_shared<CountingSink>(), spdlog::thread_pool(),
-                                                    spdlog::async_overflow_policy::block);
+  g_spdlog = std::make_shared<spdlog::async_logger>(
+      "bench", std::make_shared<CountingSink>(), spdlog::thread_pool(), spdlog::async_overflow_policy::block);
 #endif
 
   std::vector<CallerCase> callers = CallerCases();
@@ -554,9 +600,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("Caller cost, ns per call (median of %d rounds of %d ms; overlap = timed window / whole run of\n"
-              "the threads; balance = fewest calls of a thread in the window / most):\n",
-              rounds, g_window_ms);
+  std::printf(
+      "Caller cost, ns per call (median of %d rounds of %d ms; overlap = timed window / whole run of\n"
+      "the threads; balance = fewest calls of a thread in the window / most):\n",
+      rounds, g_window_ms);
   for (CallerCase& c : callers) {
     std::vector<double> ns, overlap, balance;
     for (const CallerRun& r : c.runs) {
@@ -565,13 +612,16 @@ int main(int argc, char** argv) {
       balance.push_back(r.balance);
     }
     g_ns[Key(c.name, c.threads)] = Median(ns);
-    std::printf("  %-18s %d thread%s %9.1f ns   overlap %5.1f%%   balance %5.1f%%\n", c.name.c_str(), c.threads,
-                c.threads > 1 ? "s" : " ", Median(ns), 100 * Median(overlap), 100 * Median(balance));
+    std::printf("  %-18s %d thread%s %9.1f ns   overlap %5.1f%%   balance %5.1f%%\n", c.name.c_str(),
+                c.threads, c.threads > 1 ? "s" : " ", Median(ns), 100 * Median(overlap),
+                100 * Median(balance));
   }
-  std::printf("\nEnd to end, ns per recording until applied (batches of %d, median of %d):\n", kBatch, rounds);
+  std::printf("\nEnd to end, ns per recording until applied (batches of %d, median of %d):\n", kBatch,
+              rounds);
   for (EndToEndCase& c : e2e) {
     g_ns[Key("E2E " + c.name, c.threads)] = Median(c.ns);
-    std::printf("  %-18s %d thread%s %9.1f ns\n", c.name.c_str(), c.threads, c.threads > 1 ? "s" : " ", Median(c.ns));
+    std::printf("  %-18s %d thread%s %9.1f ns\n", c.name.c_str(), c.threads, c.threads > 1 ? "s" : " ",
+                Median(c.ns));
   }
 
   std::printf("\nRatios (same run, medians):\n");
@@ -585,9 +635,10 @@ int main(int argc, char** argv) {
     Target(("SR_WS16 caller / Q, " + tn).c_str(), Key("SR_WS16 list", t), Key("Q queue push", t), 0);
     Target(("C naive caller / Q, " + tn).c_str(), Key("C naive hand-off", t), Key("Q queue push", t), 0);
     Target(("spdlog caller / Q, " + tn).c_str(), Key("spdlog async", t), Key("Q queue push", t), 0);
-    Target(("end-to-end SR_W / C naive, " + tn).c_str(), Key("E2E SR_W counter", t), Key("E2E C naive hand-off", t),
-           0.5);
-    Target(("end-to-end SR_W / spdlog, " + tn).c_str(), Key("E2E SR_W counter", t), Key("E2E spdlog async", t), 0.5);
+    Target(("end-to-end SR_W / C naive, " + tn).c_str(), Key("E2E SR_W counter", t),
+           Key("E2E C naive hand-off", t), 0.5);
+    Target(("end-to-end SR_W / spdlog, " + tn).c_str(), Key("E2E SR_W counter", t),
+           Key("E2E spdlog async", t), 0.5);
     Target(("end-to-end SR_W / Q, " + tn).c_str(), Key("E2E SR_W counter", t), Key("E2E Q queue push", t), 0);
   }
 

@@ -73,7 +73,8 @@ struct Figures : benchmark::ConsoleReporter {
   }
 };
 
-void PrintRatio(Figures& f, const char* label, const std::string& ours, const std::string& floor, double target) {
+void PrintRatio(Figures& f, const char* label, const std::string& ours, const std::string& floor,
+                double target) {
   auto a = f.ns.find(ours);
   auto b = f.ns.find(floor);
   if (a == f.ns.end() || b == f.ns.end()) return;
@@ -101,7 +102,8 @@ int main(int argc, char** argv) {
 
   const std::string calls = "/iterations:" + std::to_string(kCalls) + "/real_time";
   std::printf("\nRatios (same run, medians):\n");
-  PrintRatio(figures, "SR_ReportValueEx / SR_WS, 16 units", "SR_ReportValueEx16" + calls, "SR_WS16" + calls, 2.0);
+  PrintRatio(figures, "SR_ReportValueEx / SR_WS, 16 units", "SR_ReportValueEx16" + calls, "SR_WS16" + calls,
+             2.0);
   PrintRatio(figures, "installation read / SR_WS, 16 units", "InstallationDefaults/iterations:2000/real_time",
              "SR_WS16" + calls, 0);
 

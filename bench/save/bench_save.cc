@@ -130,7 +130,11 @@ void BM_TimerSave(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
   state.counters["bytes"] = static_cast<double>(bytes);
 }
-BENCHMARK(BM_TimerSave)->Arg(kBodySizes[0])->Arg(kBodySizes[1])->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_TimerSave)
+    ->Arg(kBodySizes[0])
+    ->Arg(kBodySizes[1])
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 // What a Save(0) from another thread (an upload request, Stop) pays on top
 // of the save itself: the call sent to the report's worker and its answer,
@@ -169,7 +173,11 @@ void BM_PlainWriteFloor(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
   state.counters["bytes"] = static_cast<double>(bytes);
 }
-BENCHMARK(BM_PlainWriteFloor)->Arg(kBodySizes[0])->Arg(kBodySizes[1])->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainWriteFloor)
+    ->Arg(kBodySizes[0])
+    ->Arg(kBodySizes[1])
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The floor runs with the wall clock, the timer save with the time measured
 // on the worker.
@@ -185,9 +193,10 @@ class RatioReporter : public bench::RateReporter {
       const double save = Rate("BM_TimerSave/" + arg);
       const double floor = Rate("BM_PlainWriteFloor/" + arg);
       if (save > 0 && floor > 0) {
-        std::printf("body of %u bytes (file of %.0f bytes): save %.0f MB/s, plain write %.0f MB/s, "
-                    "write/save %.2fx (target <= 2)\n",
-                    size, Counter("BM_TimerSave/" + arg, "bytes"), save / 1e6, floor / 1e6, floor / save);
+        std::printf(
+            "body of %u bytes (file of %.0f bytes): save %.0f MB/s, plain write %.0f MB/s, "
+            "write/save %.2fx (target <= 2)\n",
+            size, Counter("BM_TimerSave/" + arg, "bytes"), save / 1e6, floor / 1e6, floor / save);
       }
     }
   }
@@ -206,8 +215,7 @@ int main(int argc, char** argv) {
   setenv("STATRELAY_ROOT", g_root.c_str(), 1);
   const uint32_t consent = 2;
   if (platform::SetRegistryValue(platform::RegRoot::kLocalMachine, kSrpKey, SRT("report"),
-                                 platform::kRegDword, &consent, sizeof consent) !=
-      platform::kErrSuccess) {
+                                 platform::kRegDword, &consent, sizeof consent) != platform::kErrSuccess) {
     std::fprintf(stderr, "cannot turn consent on in %s\n", g_root.c_str());
     return 1;
   }
@@ -216,7 +224,9 @@ int main(int argc, char** argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  if (std::getenv("BENCH_SAVE_KEEP")) { std::system(("find " + g_root + " -type f -exec ls -l {} +").c_str()); }
+  if (std::getenv("BENCH_SAVE_KEEP")) {
+    std::system(("find " + g_root + " -type f -exec ls -l {} +").c_str());
+  }
   g_reports.clear();
   std::error_code ec;
   std::filesystem::remove_all(g_root, ec);

@@ -83,8 +83,9 @@ class RatioReporter : public bench::RateReporter {
     double serialize = Rate("BM_SerializeBody");
     double copy = Rate("BM_MemcpySameSize");
     if (serialize > 0 && copy > 0) {
-      std::printf("\nbody of %u bytes: serialize %.0f MB/s, memcpy %.0f MB/s, memcpy/serialize %.2fx (target <= 4)\n",
-                  Shared().size, serialize / 1e6, copy / 1e6, copy / serialize);
+      std::printf(
+          "\nbody of %u bytes: serialize %.0f MB/s, memcpy %.0f MB/s, memcpy/serialize %.2fx (target <= 4)\n",
+          Shared().size, serialize / 1e6, copy / 1e6, copy / serialize);
     }
   }
 };

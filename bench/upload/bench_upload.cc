@@ -32,8 +32,8 @@ using platform::RegRoot;
 
 void SetQueryRecent() {
   const int64_t recent = platform::SecondsSince1970() - 60;
-  platform::SetRegistryValue(RegRoot::kLocalMachine, kSrpKey, SRT("query_lt"), platform::kRegQword,
-                             &recent, sizeof recent);
+  platform::SetRegistryValue(RegRoot::kLocalMachine, kSrpKey, SRT("query_lt"), platform::kRegQword, &recent,
+                             sizeof recent);
 }
 
 void BM_IdleCheck(benchmark::State& state) {
@@ -64,8 +64,8 @@ void BM_RegistryReadFloor(benchmark::State& state) {
   for (auto _ : state) {
     unsigned char bytes[8];
     uint32_t type = 0, size = sizeof bytes;
-    benchmark::DoNotOptimize(platform::GetRegistryValue(RegRoot::kLocalMachine, kSrpKey,
-                                                        SRT("query_lt"), &type, bytes, &size));
+    benchmark::DoNotOptimize(
+        platform::GetRegistryValue(RegRoot::kLocalMachine, kSrpKey, SRT("query_lt"), &type, bytes, &size));
   }
 }
 BENCHMARK(BM_RegistryReadFloor)->Unit(benchmark::kMicrosecond);
@@ -76,7 +76,8 @@ void BM_MutexTestFloor(benchmark::State& state) {
     state.SkipWithError("cannot hold the floor's mutex");
     return;
   }
-  for (auto _ : state) benchmark::DoNotOptimize(platform::NamedMutexExists(SRT("Global\\bench_upload_floor")));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(platform::NamedMutexExists(SRT("Global\\bench_upload_floor")));
 }
 BENCHMARK(BM_MutexTestFloor)->Unit(benchmark::kMicrosecond);
 

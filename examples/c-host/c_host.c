@@ -66,8 +66,8 @@ static void JoinThread(HostThread thread) { pthread_join(thread, NULL); }
 
 int main(void) {
   /* A null or empty text would be filled from the product installation. */
-  CPCFParam* param = SR_CreateParam(HOST_TEXT("1.2.3.4"), HOST_TEXT("c-host"),
-                                    HOST_TEXT("http://report.example/c-host"));
+  CPCFParam* param =
+      SR_CreateParam(HOST_TEXT("1.2.3.4"), HOST_TEXT("c-host"), HOST_TEXT("http://report.example/c-host"));
   if (param == NULL) return 1;
   Start(0, param);
   Start(2, param);

@@ -82,9 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       break;
     }
-    case 5:
-      platform::IsIdentityDiskName(text);
-      break;
+    case 5: platform::IsIdentityDiskName(text); break;
     default: {
       std::vector<std::string> p = Split3(text);
       for (const std::string& a : p) {

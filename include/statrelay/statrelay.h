@@ -126,7 +126,7 @@ extern "C" {
 // a number that gets no report file, param is not read. The first Start after
 // loading (or after Stop) also starts the periodic upload check.
 // Any thread may call it; start a report before other threads record into it.
-SR_EXPORT int SR_CALL Start(int report, CPCFParam* param);                 // 1
+SR_EXPORT int SR_CALL Start(int report, CPCFParam* param);  // 1
 
 // Seals every report file (what was recorded so far is written and listed for
 // upload), then stops all the library's threads, waiting for them. Does not
@@ -137,7 +137,7 @@ SR_EXPORT int SR_CALL Start(int report, CPCFParam* param);                 // 1
 // library without Stop loses what was not yet saved, but cannot crash: the
 // library stays mapped once it has started a thread. Any call after Stop
 // (other than ReportNow and Stop) begins afresh; Start brings reports back.
-SR_EXPORT int SR_CALL Stop(void);                                          // 1
+SR_EXPORT int SR_CALL Stop(void);  // 1
 
 // Recorders. Each queues the value for the report's own worker thread and
 // returns at once: it never waits for the disk, and a value for a report that
@@ -152,15 +152,15 @@ SR_EXPORT int SR_CALL Stop(void);                                          // 1
 // a list keeps at most 65535 items.
 //
 // SR_W: adds 1 (same as SR_WW with value 1, apart from the result).
-SR_EXPORT int SR_CALL SR_W(uint32_t id, int report);                       // 1
+SR_EXPORT int SR_CALL SR_W(uint32_t id, int report);  // 1
 // SR_WW: records the signed number `value` under `id`.
-SR_EXPORT int SR_CALL SR_WW(uint32_t id, int value, int report);           // 0
+SR_EXPORT int SR_CALL SR_WW(uint32_t id, int value, int report);  // 0
 // SR_WS: records `text` under `id`.
 SR_EXPORT int SR_CALL SR_WS(uint32_t id, const SRCHAR* text, int report);  // 0
 // SR_SW, SR_SS: entries named by a text key. The texts are copied and queued
 // like the others, but the report file keeps no text-keyed entries: nothing is
 // recorded.
-SR_EXPORT int SR_CALL SR_SW(const SRCHAR* key, int value, int report);     // 0
+SR_EXPORT int SR_CALL SR_SW(const SRCHAR* key, int value, int report);           // 0
 SR_EXPORT int SR_CALL SR_SS(const SRCHAR* key, const SRCHAR* text, int report);  // 0
 
 // Logs a user operation at level 2 (id as a signed decimal, then the text or
@@ -168,10 +168,10 @@ SR_EXPORT int SR_CALL SR_SS(const SRCHAR* key, const SRCHAR* text, int report); 
 // 0, exactly as SR_WS(id, text, 0). Report 0 is made first when it does not
 // exist yet, as Start(0, NULL) would make it; an existing report 0 is left as
 // it is. Any thread may call it; it never waits for the disk.
-SR_EXPORT int SR_CALL SR_ReportValueEx(uint32_t id, const SRCHAR* text);   // 1
+SR_EXPORT int SR_CALL SR_ReportValueEx(uint32_t id, const SRCHAR* text);  // 1
 
 // Does nothing: no save, no upload. Kept for hosts that call it.
-SR_EXPORT int SR_CALL ReportNow(void);                                     // 1
+SR_EXPORT int SR_CALL ReportNow(void);  // 1
 
 // Upload requests. The library sends nothing itself: it lists finished report
 // files for the product's upload process and starts that process when files
@@ -184,14 +184,14 @@ SR_EXPORT int SR_CALL ReportNow(void);                                     // 1
 // starts the upload process when due. `retry` and the synchronous/asynchronous
 // distinction are ignored. Any thread may call them; values recorded while a
 // seal runs go into the report's next file.
-SR_EXPORT int SR_CALL UploadAllNowSync(void);                              // 1
-SR_EXPORT int SR_CALL UploadAllNowSyncRetry(int retry);                    // 1
-SR_EXPORT int SR_CALL UploadAllNowAsync(void);                             // 1
+SR_EXPORT int SR_CALL UploadAllNowSync(void);            // 1
+SR_EXPORT int SR_CALL UploadAllNowSyncRetry(int retry);  // 1
+SR_EXPORT int SR_CALL UploadAllNowAsync(void);           // 1
 // Lists the file at `path` (a full path) for upload to `url`, then starts the
 // upload process when due. The file is not read, copied or checked. A null
 // path or url does nothing. Any thread may call it; it never waits for the
 // upload process.
-SR_EXPORT int SR_CALL UploadFile(const SRCHAR* path, const SRCHAR* url);   // 0
+SR_EXPORT int SR_CALL UploadFile(const SRCHAR* path, const SRCHAR* url);  // 0
 
 // Makes a parameter block inside the library, for hosts that cannot construct
 // CPCFParam themselves (C, other compilers, other languages).

@@ -25,8 +25,8 @@ bool GetAppDataDir(SRCHAR* buffer, bool trailing_backslash) {
   // would make Windows look in its own folder).
   if (!ini.empty() && platform::AppendPath(&ini, SRT("dir.ini"))) {
     SRCHAR value[platform::kMaxPath] = {};
-    platform::ReadProfileString(SRT("dir"), SRT("COMMON_APPDATA"), SRT(""), value,
-                                platform::kMaxPath, ini.c_str());
+    platform::ReadProfileString(SRT("dir"), SRT("COMMON_APPDATA"), SRT(""), value, platform::kMaxPath,
+                                ini.c_str());
     if (value[0] != 0) {
       platform::CreateFolderTree(value);
       if (platform::IsDirectory(value)) dir = value;
@@ -34,8 +34,7 @@ bool GetAppDataDir(SRCHAR* buffer, bool trailing_backslash) {
   }
   if (dir.empty()) {
     if (!platform::ShellFolderPath(platform::kCsidlCommonAppData, true, &dir)) {
-      SR_LOG(8, "COMM_FUNC::GetAppDataDir",
-             "COMM_FUNC::GetAppDataDir, SHGetSpecialFolderPath(%d)",
+      SR_LOG(8, "COMM_FUNC::GetAppDataDir", "COMM_FUNC::GetAppDataDir, SHGetSpecialFolderPath(%d)",
              platform::kCsidlCommonAppData);
       return false;
     }

@@ -119,8 +119,7 @@ SrString Substitute(const SrString& name, const SrString& file) {
                                 file.c_str());
     if (fallback_key[0] != 0) {
       SRCHAR fallback[kEntryUnits] = {};
-      platform::ReadProfileString(name.c_str(), fallback_key, SRT(""), fallback, kEntryUnits,
-                                  file.c_str());
+      platform::ReadProfileString(name.c_str(), fallback_key, SRT(""), fallback, kEntryUnits, file.c_str());
       value = fallback;
     }
     if (value.empty()) value = fallback_key;
@@ -168,7 +167,8 @@ bool ReadProgramVersionFile(SrStringView path, SrString* version) {
   if (close == std::string::npos || close == 0) return false;
   const size_t open = bytes.rfind('>', close - 1);
   if (open == std::string::npos) return false;
-  SrString text = Trim(platform::FromThreadCodePage(std::string_view(bytes).substr(open + 1, close - open - 1)));
+  SrString text =
+      Trim(platform::FromThreadCodePage(std::string_view(bytes).substr(open + 1, close - open - 1)));
   ReplaceAll(&text, SRT(" "), SRT(""));
   if (!IsCanonicalVersion(text)) return false;
   *version = std::move(text);
@@ -183,8 +183,8 @@ bool IsCanonicalVersion(SrStringView text) {
     if (!ReadNumber(text, &at, &n[i])) return false;
   }
   char formatted[64];
-  std::snprintf(formatted, sizeof formatted, n[0] < 2013 ? "%u.%u.%u.%u" : "%u.%02u.%02u.%06u", n[0],
-                n[1], n[2], n[3]);
+  std::snprintf(formatted, sizeof formatted, n[0] < 2013 ? "%u.%u.%u.%u" : "%u.%02u.%02u.%06u", n[0], n[1],
+                n[2], n[3]);
   return text == AsWide(formatted);
 }
 
@@ -197,8 +197,8 @@ SrString NormaliseFileVersion(SrStringView text) {
   if (version.size() > kMaxVersionText) {
     size_t keep = kMaxVersionText;
     // A high surrogate whose partner would be cut off goes with it.
-    if (version[keep - 1] >= 0xD800 && version[keep - 1] <= 0xDBFF &&
-        version[keep] >= 0xDC00 && version[keep] <= 0xDFFF) {
+    if (version[keep - 1] >= 0xD800 && version[keep - 1] <= 0xDBFF && version[keep] >= 0xDC00 &&
+        version[keep] <= 0xDFFF) {
       --keep;
     }
     version.resize(keep);
@@ -266,8 +266,7 @@ SrString ExpandProfileString(const SRCHAR* section, const SRCHAR* key) {
       p = text.find(u'%', q + 1);
       continue;
     }
-    if (rounds == kMaxExpansionRounds ||
-        LengthAfterReplace(text, placeholder, value) > kMaxExpandedLength) {
+    if (rounds == kMaxExpansionRounds || LengthAfterReplace(text, placeholder, value) > kMaxExpandedLength) {
       break;  // the text as it stands
     }
     ReplaceAll(&text, placeholder, value);

@@ -30,8 +30,7 @@ std::string CpuInfoBrand() {
       platform::QueryCpuInfoField("CPU part", &part)) {
     platform::QueryCpuInfoField("CPU variant", &variant);
     platform::QueryCpuInfoField("CPU revision", &revision);
-    return "implementer " + implementer + " part " + part + " variant " + variant + " revision " +
-           revision;
+    return "implementer " + implementer + " part " + part + " variant " + variant + " revision " + revision;
   }
   return std::string();
 }

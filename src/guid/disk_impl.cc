@@ -78,8 +78,7 @@ std::string AcceptDescriptorSerial(const uint8_t* answer, size_t size) {
   if (size < kOffsetField + sizeof(uint32_t)) return std::string();
   uint32_t offset = Get<uint32_t>(answer + kOffsetField);
   if (offset > 0) DecodeDescriptorSerial(answer, size, offset, text);
-  if (!IsAlnum(static_cast<unsigned char>(text[0])) &&
-      !IsAlnum(static_cast<unsigned char>(text[19]))) {
+  if (!IsAlnum(static_cast<unsigned char>(text[0])) && !IsAlnum(static_cast<unsigned char>(text[19]))) {
     return std::string();
   }
   return std::string(text);
@@ -110,8 +109,8 @@ void DecodeDescriptorSerial(const uint8_t* buffer, size_t size, size_t offset,
   const char* start = reinterpret_cast<const char*>(buffer) + offset;
   const size_t room = size - offset;
   const void* nul = std::memchr(start, 0, room);
-  std::string_view s(start, nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - start)
-                                           : room);
+  std::string_view s(start,
+                     nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - start) : room);
 
   size_t k = 0;
   if (!DecodeHexPass(s, out, &k)) {
@@ -164,13 +163,12 @@ std::string ReadSmartSerialFromDrives() {
     uint8_t request[sizeof in];
     Put(request, in);
     uint8_t answer[offsetof(SendCmdOutParams, bBuffer) + kIdentifySize] = {};
-    if (drive.Control(kSmartRcvDriveData, request, sizeof request - 1, answer, sizeof answer,
-                      nullptr) != 1 ||
+    if (drive.Control(kSmartRcvDriveData, request, sizeof request - 1, answer, sizeof answer, nullptr) != 1 ||
         Get<uint32_t>(answer) <= 46) {
       continue;
     }
-    return platform::IdentifyWordsToString(answer + offsetof(SendCmdOutParams, bBuffer),
-                                           kIdentifySize, 10, 19);
+    return platform::IdentifyWordsToString(answer + offsetof(SendCmdOutParams, bBuffer), kIdentifySize, 10,
+                                           19);
   }
   return std::string();
 }
@@ -182,8 +180,7 @@ std::string ReadStorageSerialFromDrives() {
     uint8_t query[sizeof(StoragePropertyQuery)] = {};
     uint8_t answer[2048] = {};
     uint32_t returned = 0;
-    if (drive.Control(kStorageQueryProperty, query, sizeof query, answer, sizeof answer,
-                      &returned) == 0) {
+    if (drive.Control(kStorageQueryProperty, query, sizeof query, answer, sizeof answer, &returned) == 0) {
       continue;
     }
     // The serial offset is the device's word: only the bytes it returned count.
@@ -200,8 +197,7 @@ std::string ReadScsiMiniportSerialFromControllers() {
   static_assert(kData == 44 && kSize == 557);
   for (int c = 0; c < kMaxDrives; ++c) {
     platform::IoDevice controller;
-    if (!controller.Open(DevicePath("\\\\.\\Scsi", c, ":"),
-                         platform::kDeviceRead | platform::kDeviceWrite)) {
+    if (!controller.Open(DevicePath("\\\\.\\Scsi", c, ":"), platform::kDeviceRead | platform::kDeviceWrite)) {
       continue;
     }
     std::string serial;
@@ -217,8 +213,8 @@ std::string ReadScsiMiniportSerialFromControllers() {
       buffer[kHead + offsetof(SendCmdInParams, irDriveRegs) + offsetof(IdeRegisters, bCommandReg)] =
           kAtaIdentifyDevice;
       buffer[kHead + offsetof(SendCmdInParams, bDriveNumber)] = j;
-      if (controller.Control(kScsiMiniport, buffer, kHead + offsetof(SendCmdInParams, bBuffer),
-                             buffer, kSize, nullptr) != 0 &&
+      if (controller.Control(kScsiMiniport, buffer, kHead + offsetof(SendCmdInParams, bBuffer), buffer, kSize,
+                             nullptr) != 0 &&
           buffer[kData + 54] != 0) {
         serial = platform::IdentifyWordsToString(buffer + kData, kIdentifySize, 10, 19);
       }

@@ -135,8 +135,7 @@ struct StorageDeviceDescriptor {  // STORAGE_DEVICE_DESCRIPTOR
 static_assert(sizeof(IdeRegisters) == 8);
 static_assert(sizeof(GetVersionInParams) == 24 && offsetof(GetVersionInParams, bIDEDeviceMap) == 3);
 static_assert(sizeof(SendCmdInParams) == 33 && offsetof(SendCmdInParams, irDriveRegs) == 4 &&
-              offsetof(SendCmdInParams, bDriveNumber) == 12 &&
-              offsetof(SendCmdInParams, bBuffer) == 32);
+              offsetof(SendCmdInParams, bDriveNumber) == 12 && offsetof(SendCmdInParams, bBuffer) == 32);
 static_assert(offsetof(IdeRegisters, bDriveHeadReg) == 5 && offsetof(IdeRegisters, bCommandReg) == 6);
 static_assert(sizeof(SendCmdOutParams) == 17 && offsetof(SendCmdOutParams, bBuffer) == 16);
 static_assert(sizeof(SrbIoControl) == 28 && offsetof(SrbIoControl, Signature) == 4 &&

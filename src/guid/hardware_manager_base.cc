@@ -48,8 +48,7 @@ void SetCollectedValuesForTest(CollectorKind kind, const std::vector<std::string
 }
 
 bool TakeReplacedValues(CollectorKind kind, HardwareManagerBase& collector) {
-  const std::vector<std::string>* v =
-      g_test_values[static_cast<int>(kind)].load(std::memory_order_acquire);
+  const std::vector<std::string>* v = g_test_values[static_cast<int>(kind)].load(std::memory_order_acquire);
   if (v == nullptr) return false;
   collector.values.insert(collector.values.end(), v->begin(), v->end());
   SortUnique(collector);

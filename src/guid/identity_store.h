@@ -38,13 +38,13 @@ inline constexpr size_t kMaxListValues = 30;
 
 // How the latest Load went.
 enum class StoreLoad {
-  kNotLoaded,    // Load was not called, or there is no store path
-  kRead,         // read, digest matching or added
-  kDiscarded,    // read, but the digest did not match: everything was dropped
-  kAbsent,       // no file (or a folder or a link in its place): a new store
-  kLockBusy,     // the mutex stayed held elsewhere: not read, never written
-  kUnreadable,   // the file could not be read: never written
-  kTooLarge,     // more sections or longer sections than a load reads: not written
+  kNotLoaded,   // Load was not called, or there is no store path
+  kRead,        // read, digest matching or added
+  kDiscarded,   // read, but the digest did not match: everything was dropped
+  kAbsent,      // no file (or a folder or a link in its place): a new store
+  kLockBusy,    // the mutex stayed held elsewhere: not read, never written
+  kUnreadable,  // the file could not be read: never written
+  kTooLarge,    // more sections or longer sections than a load reads: not written
 };
 
 class IdentityStore {

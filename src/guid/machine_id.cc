@@ -46,9 +46,8 @@ const char* Publish(const std::string& id) {
   const char* old = g_machine_id.exchange(text, std::memory_order_acq_rel);
   if (old != nullptr) {
     auto* node = new (std::nothrow) Superseded{old, g_superseded.load(std::memory_order_relaxed)};
-    while (node != nullptr &&
-           !g_superseded.compare_exchange_weak(node->next, node, std::memory_order_release,
-                                               std::memory_order_relaxed)) {
+    while (node != nullptr && !g_superseded.compare_exchange_weak(node->next, node, std::memory_order_release,
+                                                                  std::memory_order_relaxed)) {
     }
   }
   return text;

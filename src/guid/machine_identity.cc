@@ -20,9 +20,9 @@ constexpr char kIdentifierSalt[] = "PAL.DUR";
 std::vector<std::string> CappedList(const std::vector<std::string>& all,
                                     const std::vector<std::string>& collected) {
   if (all.size() <= kMaxListValues) return all;
-  std::vector<std::string> kept(collected.begin(),
-                                collected.begin() + static_cast<std::ptrdiff_t>(
-                                                        std::min(collected.size(), kMaxListValues)));
+  std::vector<std::string> kept(
+      collected.begin(),
+      collected.begin() + static_cast<std::ptrdiff_t>(std::min(collected.size(), kMaxListValues)));
   for (const std::string& value : all) {
     if (kept.size() >= kMaxListValues) break;
     if (!std::binary_search(collected.begin(), collected.end(), value)) kept.push_back(value);
@@ -60,8 +60,8 @@ std::vector<std::string> SetUnion(const std::vector<std::string>& collected,
   return out;
 }
 
-ComponentResult Reconcile(IdentityStore& store, HardwareManagerBase& collector,
-                          std::string_view list_section, std::string_view chosen_key) {
+ComponentResult Reconcile(IdentityStore& store, HardwareManagerBase& collector, std::string_view list_section,
+                          std::string_view chosen_key) {
   ComponentResult result;
   collector.Collect();
   const std::vector<std::string>& current = collector.GetValues();
@@ -119,14 +119,12 @@ std::string FormatGuidText(const platform::GuidFields& g) {
   char text[40];
   std::snprintf(text, sizeof text, "%08X%04X%04x%02X%02X%02X%02X%02X%02X%02X%02X",
                 static_cast<unsigned>(g.data1), static_cast<unsigned>(g.data2),
-                static_cast<unsigned>(g.data3), g.data4[0], g.data4[1], g.data4[2], g.data4[3],
-                g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+                static_cast<unsigned>(g.data3), g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4],
+                g.data4[5], g.data4[6], g.data4[7]);
   return text;
 }
 
-std::string ComputeMachineId(MachineIdentity* identity) {
-  return ComputeMachineId(identity, true, nullptr);
-}
+std::string ComputeMachineId(MachineIdentity* identity) { return ComputeMachineId(identity, true, nullptr); }
 
 std::string ComputeMachineId(MachineIdentity* identity, bool save, IdentityReport* report) {
   IdentityStore& store = identity->store;

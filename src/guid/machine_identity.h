@@ -54,8 +54,8 @@ std::vector<std::string> SetUnion(const std::vector<std::string>& collected,
 // the list and the chosen value back when they change. A list keeps at most
 // kMaxListValues values: when the union is longer, every current value is kept
 // first and then the smallest stored ones.
-ComponentResult Reconcile(IdentityStore& store, HardwareManagerBase& collector,
-                          std::string_view list_section, std::string_view chosen_key);
+ComponentResult Reconcile(IdentityStore& store, HardwareManagerBase& collector, std::string_view list_section,
+                          std::string_view chosen_key);
 
 // The store's full path: the all-users documents folder followed by
 // "\Norvo\Common\I18N\conf.db" (the documents folder created when missing and
@@ -69,11 +69,11 @@ std::string FormatGuidText(const platform::GuidFields& guid);
 
 // Why a computation kept or changed the identifier.
 enum class IdentifierChoice {
-  kStored,       // the stored identifier stays: nothing looked new enough
-  kDerived,      // derived from the chosen processor, disk and network values
-  kStoredKept,   // recomputation due, but no disk or network value: the stored one stays
-  kNewGuid,      // no hardware value and nothing stored: a new GUID
-  kGuidFailed,   // ... and no GUID could be made: the empty text
+  kStored,      // the stored identifier stays: nothing looked new enough
+  kDerived,     // derived from the chosen processor, disk and network values
+  kStoredKept,  // recomputation due, but no disk or network value: the stored one stays
+  kNewGuid,     // no hardware value and nothing stored: a new GUID
+  kGuidFailed,  // ... and no GUID could be made: the empty text
 };
 
 // One computation in detail (for the srid tool and tests).

@@ -90,8 +90,8 @@ void CPCFBody::RecordActivity(uint32_t key) {
   uint32_t type = 0;
   uint32_t size = sizeof(data);
   uint64_t mask = 0;
-  const long rc = platform::GetRegistryValue(platform::RegRoot::kCurrentUser, kActivityKey,
-                                             kActivityValue, &type, data, &size);
+  const long rc = platform::GetRegistryValue(platform::RegRoot::kCurrentUser, kActivityKey, kActivityValue,
+                                             &type, data, &size);
   if (rc == platform::kErrSuccess) {
     mask = ParseActivityMask(type, data, size);
   } else if (rc != platform::kErrFileNotFound && rc != platform::kErrMoreData) {
@@ -101,7 +101,6 @@ void CPCFBody::RecordActivity(uint32_t key) {
   }
   mask |= uint64_t{1} << (bit - 1);
   SrString text = FormatUnsigned(mask);
-  platform::SetRegistryValue(platform::RegRoot::kCurrentUser, kActivityKey, kActivityValue,
-                             platform::kRegSz, text.c_str(),
-                             static_cast<uint32_t>((text.size() + 1) * sizeof(SRCHAR)));
+  platform::SetRegistryValue(platform::RegRoot::kCurrentUser, kActivityKey, kActivityValue, platform::kRegSz,
+                             text.c_str(), static_cast<uint32_t>((text.size() + 1) * sizeof(SRCHAR)));
 }

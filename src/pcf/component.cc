@@ -22,8 +22,8 @@ uint32_t Component::WriteToFile(platform::File* file) {
   // unless the part writes them all (a body of 10 MiB is not cleared for
   // nothing at every save). calloc rather than a value-initialised new[]: a
   // large block may come as fresh pages the system has already zeroed.
-  std::unique_ptr<uint8_t, FreeDeleter> buffer(static_cast<uint8_t*>(
-      WritesEveryByte() ? std::malloc(length) : std::calloc(length, 1)));
+  std::unique_ptr<uint8_t, FreeDeleter> buffer(
+      static_cast<uint8_t*>(WritesEveryByte() ? std::malloc(length) : std::calloc(length, 1)));
   if (buffer == nullptr) return 0;
   uint32_t room = length;
   if (Serialize(buffer.get(), &room) == 0 || room != length) return 0;

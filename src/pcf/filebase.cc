@@ -56,10 +56,9 @@ class NameRandom {
     uint64_t state = state_.load(std::memory_order_relaxed);
     uint64_t next = 0;
     do {
-      const uint32_t current = state == kUnseeded
-                                   ? static_cast<uint32_t>(platform::SecondsSince1970()) +
-                                         platform::CurrentThreadId()
-                                   : static_cast<uint32_t>(state);
+      const uint32_t current = state == kUnseeded ? static_cast<uint32_t>(platform::SecondsSince1970()) +
+                                                        platform::CurrentThreadId()
+                                                  : static_cast<uint32_t>(state);
       next = current * 214013u + 2531011u;
     } while (!state_.compare_exchange_weak(state, next, std::memory_order_relaxed));
     return (static_cast<uint32_t>(next) >> 16) & 0x7FFF;
@@ -445,8 +444,8 @@ int Filebase::MarkFile(const SrString& path, FileStage stage) {
   SRCHAR listed[1000] = {};
   uint32_t type = 0;
   uint32_t size = sizeof(listed);
-  if (platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path, &type, listed,
-                                 &size) == platform::kErrSuccess &&
+  if (platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kTempKey, path, &type, listed, &size) ==
+          platform::kErrSuccess &&
       type == platform::kRegSz) {
     SrString text(listed, size / sizeof(SRCHAR));
     text.resize(text::Length(text.c_str()));

@@ -55,15 +55,13 @@ int CPCFBody::ReportWW(uint32_t key, int32_t number) {
     case KeyKind::Counter: {
       auto [it, added] = counters_.try_emplace(key, number);
       if (!added) {
-        it->second = static_cast<int32_t>(static_cast<uint32_t>(it->second) +
-                                          static_cast<uint32_t>(number));
+        it->second = static_cast<int32_t>(static_cast<uint32_t>(it->second) + static_cast<uint32_t>(number));
       }
       RecordActivity(key);
       SetModified(1);
       break;
     }
-    case KeyKind::Other:
-      break;
+    case KeyKind::Other: break;
   }
   return 1;
 }
@@ -87,8 +85,7 @@ int CPCFBody::ReportWS(uint32_t key, const SrString& text) {
       SetModified(1);
       break;
     case KeyKind::Counter:
-    case KeyKind::Other:
-      break;
+    case KeyKind::Other: break;
   }
   return 1;
 }

@@ -83,9 +83,7 @@ int CPCFFileImpl::HandleBeforeSave(platform::File* file) {
   return file->Seek(kPayloadLengthOffset) && file->Write(bytes, 4, &written) && written == 4 ? 1 : 0;
 }
 
-int CPCFFileImpl::PrepareWrite(platform::File* file) {
-  return file->IsOpen() && file->Seek(0) ? 1 : 0;
-}
+int CPCFFileImpl::PrepareWrite(platform::File* file) { return file->IsOpen() && file->Seek(0) ? 1 : 0; }
 
 bool CPCFFileImpl::RecoverPendingFiles() {
   // Only the user's answer decides between sealing and deleting: while the

@@ -38,8 +38,8 @@ bool ReadVersionOverride(SrString* text) {
   SRCHAR buffer[kMaxOverrideUnits] = {};
   uint32_t type = 0;
   uint32_t size = sizeof(buffer);
-  long rc = platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kTestKey, kVersionValue,
-                                       &type, buffer, &size);
+  long rc = platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kTestKey, kVersionValue, &type,
+                                       buffer, &size);
   if (rc != platform::kErrSuccess || type != platform::kRegSz) return false;
   size_t units = size / sizeof(SRCHAR);
   if (units > kMaxOverrideUnits) units = kMaxOverrideUnits;
@@ -58,8 +58,7 @@ int CPCFHeader::Serialize(uint8_t* buffer, uint32_t* length) {
   *length = kSize;
   if (buffer == nullptr || room < kSize) return 0;
   StampTime();
-  const uint16_t fields[] = {major_, minor_, build_,  revision_, year_,
-                             month_, day_,   hour_,   minute_,   second_};
+  const uint16_t fields[] = {major_, minor_, build_, revision_, year_, month_, day_, hour_, minute_, second_};
   for (size_t i = 0; i < sizeof(fields) / sizeof(fields[0]); ++i) Put16(buffer + 2 * i, fields[i]);
   for (uint32_t i = 0; i < kIdentifierUnits; ++i) {
     Put16(buffer + 20 + 2 * i, static_cast<uint16_t>(identifier_[i]));

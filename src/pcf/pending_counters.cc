@@ -11,7 +11,8 @@ size_t Hash(uint32_t key) { return static_cast<size_t>(key * 0x9E3779B1u); }
 
 }  // namespace
 
-PendingCounters::Table::Table(size_t capacity) : mask(capacity - 1), entries(new std::atomic<Slot*>[capacity]) {
+PendingCounters::Table::Table(size_t capacity)
+    : mask(capacity - 1), entries(new std::atomic<Slot*>[capacity]) {
   for (size_t i = 0; i < capacity; ++i) entries[i].store(nullptr, std::memory_order_relaxed);
 }
 
@@ -72,7 +73,8 @@ bool PendingCounters::Add(Slot* slot, uint32_t number) {
   uint64_t next;
   do {
     next = kQueued | static_cast<uint32_t>(static_cast<uint32_t>(old) + number);
-  } while (!slot->state.compare_exchange_weak(old, next, std::memory_order_acq_rel, std::memory_order_relaxed));
+  } while (
+      !slot->state.compare_exchange_weak(old, next, std::memory_order_acq_rel, std::memory_order_relaxed));
   return (old & kQueued) == 0;
 }
 

@@ -14,7 +14,6 @@ inline constexpr SRCHAR kProcessingKey[] = SRT("Software\\Norvo_Srp_pos\\SRP\\Pr
 // change it) and stores text as the REG_SZ value `name`: the code units
 // without a terminating NUL; no data for a null text. Returns 1 when the value
 // was set, else 0.
-int SetRegistryString(platform::RegRoot root, SrStringView subkey, SrStringView name,
-                      const SRCHAR* text);
+int SetRegistryString(platform::RegRoot root, SrStringView subkey, SrStringView name, const SRCHAR* text);
 
 #endif  // STATRELAY_PCF_REGISTRY_STRING_H_

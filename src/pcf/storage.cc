@@ -34,8 +34,8 @@ int GetCommonDocumentsDir(SRCHAR* path) {
   // Without the host's folder there is no "dir.ini" to read (a bare file name
   // would make Windows look in its own folder).
   if (!ini.empty() && platform::AppendPath(&ini, SRT("dir.ini"))) {
-    platform::ReadProfileString(SRT("dir"), SRT("COMMON_DOCUMENTS"), SRT(""), path,
-                                platform::kMaxPath, ini.c_str());
+    platform::ReadProfileString(SRT("dir"), SRT("COMMON_DOCUMENTS"), SRT(""), path, platform::kMaxPath,
+                                ini.c_str());
     if (path[0] != 0 && EnsureFolder(path)) return 1;
   }
   SrString dir;
@@ -61,8 +61,8 @@ Consent ReadConsent() {
   uint32_t value = 0;
   uint32_t type = 0;
   uint32_t size = sizeof value;
-  const long rc = platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kSrpKey, SRT("report"),
-                                             &type, &value, &size);
+  const long rc = platform::GetRegistryValue(platform::RegRoot::kLocalMachine, kSrpKey, SRT("report"), &type,
+                                             &value, &size);
   if (rc == platform::kErrSuccess) {
     report = value;
   } else if (rc != platform::kErrFileNotFound && rc != platform::kErrMoreData) {
@@ -74,12 +74,9 @@ Consent ReadConsent() {
   uint32_t help_us =
       ini.empty() ? 0 : platform::ReadProfileInt(SRT("nvconfig"), SRT("bHelpUs"), 0, ini.c_str());
   switch (report) {
-    case 1:
-      return help_us != 0 ? Consent::kOn : Consent::kOff;
-    case 2:
-      return Consent::kOn;
-    default:
-      return Consent::kOff;
+    case 1: return help_us != 0 ? Consent::kOn : Consent::kOff;
+    case 2: return Consent::kOn;
+    default: return Consent::kOff;
   }
 }
 

@@ -69,8 +69,8 @@ int64_t FixedClock::Seconds() const {
 void FixedClock::AdvanceSeconds(int64_t seconds) {
   std::lock_guard<std::mutex> lock(mutex_);
   seconds_ += seconds;
-  int64_t t = DaysFromCivil(local_.year, local_.month, local_.day) * 86400 +
-              local_.hour * 3600 + local_.minute * 60 + local_.second + seconds;
+  int64_t t = DaysFromCivil(local_.year, local_.month, local_.day) * 86400 + local_.hour * 3600 +
+              local_.minute * 60 + local_.second + seconds;
   int64_t days = t >= 0 ? t / 86400 : (t - 86399) / 86400;
   int64_t rest = t - days * 86400;
   int64_t y = 0;

@@ -42,8 +42,8 @@ class FixedClock {
 
  private:
   mutable std::mutex mutex_;
-  LocalTime local_;          // guarded by mutex_
-  int64_t seconds_ = 0;      // guarded by mutex_
+  LocalTime local_;      // guarded by mutex_
+  int64_t seconds_ = 0;  // guarded by mutex_
 };
 
 // Installs clock (weak; must outlive its installation) for every caller of this

@@ -92,8 +92,7 @@ bool RenameFile(SrStringView from, SrStringView to);
 // rename: when it returns false, nothing is renamed. False when the file is
 // held elsewhere, `before` refused or the rename failed; *ran tells whether
 // `before` ran (and returned true).
-bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg,
-                    bool* ran);
+bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg, bool* ran);
 // Deletes a file, under the same condition as RenameFile.
 bool RemoveFile(SrStringView path);
 
@@ -146,8 +145,19 @@ inline constexpr uint32_t kFileErrDiskFull = 112;
 // path (for a rename, the source). The hook may be called from any thread and
 // must not call back into the file service. Null removes it.
 enum class FileOp {
-  kCreate, kWrite, kSeek, kFlush, kSize, kTruncate, kRename, kRemove,
-  kRead, kCopy, kRemoveTree, kCreateTemp, kList,  // the one-call helpers above
+  kCreate,
+  kWrite,
+  kSeek,
+  kFlush,
+  kSize,
+  kTruncate,
+  kRename,
+  kRemove,
+  kRead,
+  kCopy,
+  kRemoveTree,
+  kCreateTemp,
+  kList,  // the one-call helpers above
 };
 #if defined(STATRELAY_TEST_HOOKS)
 using FileFaultHook = bool (*)(FileOp op, SrStringView path, uint32_t* size);

@@ -117,8 +117,8 @@ class DeviceAnswers {
  public:
   virtual ~DeviceAnswers() = default;
   virtual bool Open(SrStringView path, uint32_t access) = 0;
-  virtual int Control(SrStringView path, uint32_t code, const void* in, uint32_t in_size,
-                      void* out, uint32_t out_size, uint32_t* returned) = 0;
+  virtual int Control(SrStringView path, uint32_t code, const void* in, uint32_t in_size, void* out,
+                      uint32_t out_size, uint32_t* returned) = 0;
 };
 #if defined(STATRELAY_TEST_HOOKS)
 void SetDeviceAnswersForTest(DeviceAnswers* answers);  // weak
@@ -143,8 +143,7 @@ void SetAtaIdentifyForTest(AtaIdentifyHook hook);
 
 // Linux: the permanent address of an interface: false when the system gives
 // none, else *size bytes (at most 32) in out.
-using PermanentAddressHook = bool (*)(std::string_view interface_name, uint8_t out[32],
-                                      uint32_t* size);
+using PermanentAddressHook = bool (*)(std::string_view interface_name, uint8_t out[32], uint32_t* size);
 #if defined(STATRELAY_TEST_HOOKS)
 void SetPermanentAddressForTest(PermanentAddressHook hook);
 #endif

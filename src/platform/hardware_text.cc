@@ -32,9 +32,7 @@ std::string PrintableOrEmpty(std::string_view s) {
   return std::string(s);
 }
 
-bool StartsWith(std::string_view s, std::string_view prefix) {
-  return s.substr(0, prefix.size()) == prefix;
-}
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
 // Consumes a run of at least one digit from the front of s.
 bool TakeDigits(std::string_view* s) {
@@ -67,8 +65,8 @@ std::string DriveIdentitySerial(const uint8_t* data, size_t size) {
 
 std::string ParseUnitSerialPage(std::string_view page) {
   if (page.size() < 4 || static_cast<unsigned char>(page[1]) != 0x80) return std::string();
-  size_t length = static_cast<size_t>(static_cast<unsigned char>(page[2])) << 8 |
-                  static_cast<unsigned char>(page[3]);
+  size_t length =
+      static_cast<size_t>(static_cast<unsigned char>(page[2])) << 8 | static_cast<unsigned char>(page[3]);
   std::string_view serial = page.substr(4, length);
   while (!serial.empty() && (serial.front() == ' ' || serial.front() == '\0')) {
     serial.remove_prefix(1);
@@ -120,8 +118,8 @@ std::string FindUdevProperty(std::string_view record, std::string_view key) {
     size_t end = record.find('\n');
     std::string_view line = record.substr(0, end);
     record = end == std::string_view::npos ? std::string_view() : record.substr(end + 1);
-    if (line.size() > key.size() + 3 && StartsWith(line, "E:") &&
-        line.substr(2, key.size()) == key && line[2 + key.size()] == '=') {
+    if (line.size() > key.size() + 3 && StartsWith(line, "E:") && line.substr(2, key.size()) == key &&
+        line[2 + key.size()] == '=') {
       return std::string(line.substr(3 + key.size()));
     }
   }
@@ -146,8 +144,7 @@ bool FindCpuInfoField(std::string_view cpuinfo, std::string_view name, std::stri
 }
 
 bool IsIdentityDiskName(std::string_view name) {
-  static const std::string_view kVirtual[] = {"loop", "ram", "zram", "dm-", "md",
-                                              "nbd",  "sr",  "fd"};
+  static const std::string_view kVirtual[] = {"loop", "ram", "zram", "dm-", "md", "nbd", "sr", "fd"};
   if (name.empty()) return false;
   for (std::string_view prefix : kVirtual) {
     if (StartsWith(name, prefix)) return false;

@@ -9,8 +9,7 @@ namespace platform {
 
 NamedMutex::~NamedMutex() { Unlock(); }
 
-NamedMutex::NamedMutex(NamedMutex&& other) noexcept
-    : handle_(other.handle_), name_(std::move(other.name_)) {
+NamedMutex::NamedMutex(NamedMutex&& other) noexcept : handle_(other.handle_), name_(std::move(other.name_)) {
   other.handle_ = kNone;
 }
 

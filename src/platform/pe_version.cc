@@ -109,8 +109,7 @@ bool ReadDirectory(const Image& image, uint32_t offset, std::vector<Entry>* entr
   const uint32_t ids = U16(head + 14);
   const uint32_t total = named + ids;
   std::vector<uint8_t> raw(8u * total);
-  if (total != 0 &&
-      !image.ReadResource(offset + 16, static_cast<uint32_t>(raw.size()), raw.data())) {
+  if (total != 0 && !image.ReadResource(offset + 16, static_cast<uint32_t>(raw.size()), raw.data())) {
     return false;
   }
   entries->clear();
@@ -146,10 +145,10 @@ const Entry* PickLanguage(const std::vector<Entry>& entries) {
 
 // One node of a version block.
 struct Node {
-  size_t end = 0;            // offset past the node
-  size_t value = 0;          // offset of the value
-  size_t value_bytes = 0;    // bytes of the value within the node
-  size_t children = 0;       // offset of the first child
+  size_t end = 0;          // offset past the node
+  size_t value = 0;        // offset of the value
+  size_t value_bytes = 0;  // bytes of the value within the node
+  size_t children = 0;     // offset of the first child
   bool text = false;
   SrString key;
 };
@@ -200,8 +199,7 @@ bool FindVersionResource(const ByteSource& source, std::string* block) {
   if (!ReadDirectory(image, 0, &entries) || !FindSubdirectory(entries, kRtVersion, &offset)) {
     return false;
   }
-  if (!ReadDirectory(image, offset, &entries) ||
-      !FindSubdirectory(entries, kVersionInfoId, &offset)) {
+  if (!ReadDirectory(image, offset, &entries) || !FindSubdirectory(entries, kVersionInfoId, &offset)) {
     return false;
   }
   if (!ReadDirectory(image, offset, &entries)) return false;
@@ -218,8 +216,7 @@ bool FindVersionResource(const ByteSource& source, std::string* block) {
   return size != 0;
 }
 
-bool QueryVersionValue(std::string_view block, SrStringView sub_block, std::string* value,
-                       bool* is_text) {
+bool QueryVersionValue(std::string_view block, SrStringView sub_block, std::string* value, bool* is_text) {
   value->clear();
   *is_text = false;
   Node node;

@@ -61,8 +61,7 @@ bool FindVersionResource(const ByteSource& image, std::string* block);
 // ("\" is the root). *value receives the value's bytes as they stand (for a
 // text node, the UTF-16 units up to the first NUL, without it) and *is_text
 // whether the node holds text. False when a key along the path is missing.
-bool QueryVersionValue(std::string_view block, SrStringView sub_block, std::string* value,
-                       bool* is_text);
+bool QueryVersionValue(std::string_view block, SrStringView sub_block, std::string* value, bool* is_text);
 
 }  // namespace platform::pe
 

@@ -40,15 +40,13 @@ uint32_t ReadProfileString(const SRCHAR* section, const SRCHAR* key, const SRCHA
 // GetPrivateProfileIntW: the value read as a number (leading blanks and a sign
 // allowed, "0x" hexadecimal, digits up to the first other character; no digits
 // give 0), or default_value when the key is missing or empty.
-uint32_t ReadProfileInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value,
-                        const SRCHAR* file);
+uint32_t ReadProfileInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value, const SRCHAR* file);
 
 // GetPrivateProfileSectionW: the lines of the first section of that name as
 // "key=value" texts (a line without "=" as it stands; comments starting with
 // ";" and blank lines left out), each NUL-terminated, the list ending with a
 // second NUL. Returns the units written without the final NUL.
-uint32_t ReadProfileSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size,
-                            const SRCHAR* file);
+uint32_t ReadProfileSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size, const SRCHAR* file);
 
 // GetPrivateProfileSectionNamesW: every section name in file order (a name
 // that occurs twice is listed twice), as a NUL-separated list ending with a
@@ -77,8 +75,7 @@ class ProfileSnapshot {
 // WritePrivateProfileStringW(section, key, value, file) with a value: sets the
 // key (leading blanks of the value are not kept). Linux refuses texts with a
 // line break or a NUL, which would change other lines. False on failure.
-bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value,
-                       const SRCHAR* file);
+bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value, const SRCHAR* file);
 
 }  // namespace platform
 

@@ -39,16 +39,16 @@ inline constexpr uint32_t kRegDword = 4;
 inline constexpr uint32_t kRegQword = 11;
 
 inline constexpr long kErrSuccess = 0;
-inline constexpr long kErrFileNotFound = 2;     // key or value missing
+inline constexpr long kErrFileNotFound = 2;  // key or value missing
 inline constexpr long kErrAccessDenied = 5;
-inline constexpr long kErrInvalidHandle = 6;    // the key object is not open
+inline constexpr long kErrInvalidHandle = 6;  // the key object is not open
 inline constexpr long kErrInvalidParameter = 87;
-inline constexpr long kErrBadPathname = 161;    // a path that starts with '\'
-inline constexpr long kErrMoreData = 234;       // name or data does not fit
-inline constexpr long kErrNoMoreItems = 259;    // enumeration index past the end
-inline constexpr long kErrKeyDeleted = 1018;    // the open key was deleted meanwhile
-inline constexpr long kErrRegistryIo = 1016;    // the store failed (Linux: the hive file)
-inline constexpr long kErrBusy = 170;           // Linux: the hive stayed locked by another process
+inline constexpr long kErrBadPathname = 161;  // a path that starts with '\'
+inline constexpr long kErrMoreData = 234;     // name or data does not fit
+inline constexpr long kErrNoMoreItems = 259;  // enumeration index past the end
+inline constexpr long kErrKeyDeleted = 1018;  // the open key was deleted meanwhile
+inline constexpr long kErrRegistryIo = 1016;  // the store failed (Linux: the hive file)
+inline constexpr long kErrBusy = 170;         // Linux: the hive stayed locked by another process
 
 // An open key. Move-only; closes itself. Not for concurrent use of one object.
 class RegistryKey {
@@ -100,12 +100,12 @@ class RegistryKey {
 // One-call helpers in the manner of SHGetValueW / SHSetValueW / SHDeleteValueW,
 // with the results of the RegistryKey calls (REG_EXPAND_SZ data is returned
 // as stored, never expanded).
-long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
-                      void* data, uint32_t* size);
+long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type, void* data,
+                      uint32_t* size);
 // Creates the key when missing, with the default security as SHSetValueW does
 // (Windows: the creator's; Linux: key and value in one transaction).
-long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
-                      const void* data, uint32_t size);
+long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type, const void* data,
+                      uint32_t size);
 long DeleteRegistryValue(RegRoot root, SrStringView path, SrStringView name);
 // Deletes a key with all its subkeys and values. An empty path is refused
 // (kErrInvalidParameter): a root is never emptied.

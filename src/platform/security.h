@@ -46,7 +46,7 @@ class OpenSecurity {
  private:
   SecurityAttributes attributes_;
   [[maybe_unused]] void* descriptor_ = nullptr;  // owned: process heap (Windows only)
-  void* label_source_ = nullptr;  // owned: LocalAlloc'ed descriptor converted from SDDL
+  void* label_source_ = nullptr;                 // owned: LocalAlloc'ed descriptor converted from SDDL
 };
 
 }  // namespace platform

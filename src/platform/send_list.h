@@ -57,7 +57,7 @@ class SendList {
  private:
   void ReleaseLocked(SendRecord* rec);  // REQUIRES: mu_ held
 
-  std::mutex mu_;  // guards everything below but waiting_, and every listed record
+  std::mutex mu_;                    // guards everything below but waiting_, and every listed record
   std::condition_variable changed_;  // a record left kPending
   std::deque<SendRecord*> sends_;    // in the order they were sent
   bool open_ = false;

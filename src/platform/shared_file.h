@@ -28,8 +28,8 @@ enum class PathKind {
   kNothing,  // nothing at all
   kFile,     // a regular file
   kFolder,
-  kLink,     // a symbolic link (Windows: any reparse point), dangling or not
-  kOther,    // a device, a pipe, a socket, or a path that cannot be looked at
+  kLink,   // a symbolic link (Windows: any reparse point), dangling or not
+  kOther,  // a device, a pipe, a socket, or a path that cannot be looked at
 };
 PathKind GetPathKind(SrStringView path);
 

@@ -33,12 +33,12 @@ inline constexpr bool kFolderlessPathsUsable = false;
 bool ShellFolderPath(int csidl, bool create, SrString* path);
 
 // Result codes of CreateFolderTree (the Win32 numbers).
-inline constexpr int kFolderCreated = 0;         // ERROR_SUCCESS
-inline constexpr int kFolderPathNotFound = 3;    // ERROR_PATH_NOT_FOUND (a parent is a file...)
-inline constexpr int kFolderAccessDenied = 5;    // ERROR_ACCESS_DENIED
-inline constexpr int kFolderBadPathname = 161;   // ERROR_BAD_PATHNAME (not absolute)
-inline constexpr int kFolderAlreadyExists = 183; // ERROR_ALREADY_EXISTS (also: a file)
-inline constexpr int kFolderNameTooLong = 206;   // ERROR_FILENAME_EXCED_RANGE
+inline constexpr int kFolderCreated = 0;          // ERROR_SUCCESS
+inline constexpr int kFolderPathNotFound = 3;     // ERROR_PATH_NOT_FOUND (a parent is a file...)
+inline constexpr int kFolderAccessDenied = 5;     // ERROR_ACCESS_DENIED
+inline constexpr int kFolderBadPathname = 161;    // ERROR_BAD_PATHNAME (not absolute)
+inline constexpr int kFolderAlreadyExists = 183;  // ERROR_ALREADY_EXISTS (also: a file)
+inline constexpr int kFolderNameTooLong = 206;    // ERROR_FILENAME_EXCED_RANGE
 
 // SHCreateDirectory (no window): creates the folder and its missing parents.
 // Only a full (absolute) path is accepted. Returns one of the codes above

@@ -83,9 +83,7 @@ SrString FromUtf8(std::string_view s) {
   return out;
 }
 
-SRCHAR AsciiLower(SRCHAR c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<SRCHAR>(c + ('a' - 'A')) : c;
-}
+SRCHAR AsciiLower(SRCHAR c) { return (c >= 'A' && c <= 'Z') ? static_cast<SRCHAR>(c + ('a' - 'A')) : c; }
 
 bool EqualsIgnoreAsciiCase(SrStringView a, SrStringView b) {
   if (a.size() != b.size()) return false;

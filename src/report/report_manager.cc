@@ -143,8 +143,7 @@ Filebase* CReportManager::FindBody(int report) {
   const ReportTable* table = table_.load(std::memory_order_acquire);
   auto it = table->find(report);
   if (it == table->end()) {
-    SR_LOG(1, "CReportManager::FindBody",
-           "没有找到指定的文件类型对象，是否没有调用Start宏，与作者联系");
+    SR_LOG(1, "CReportManager::FindBody", "没有找到指定的文件类型对象，是否没有调用Start宏，与作者联系");
     return nullptr;
   }
   return it->second;

@@ -45,11 +45,11 @@ class CReportManager {
   Filebase* FindBody(int report);
 
   // Recorders: queue the value on the report's worker, return at once.
-  int ReportW(uint32_t id, int report);                                 // 1
-  int ReportWW(uint32_t id, int value, int report);                     // 0
-  int ReportWS(uint32_t id, const SRCHAR* text, int report);            // 0
-  int ReportSW(const SRCHAR* key, int value, int report);               // 0
-  int ReportSS(const SRCHAR* key, const SRCHAR* text, int report);      // 0
+  int ReportW(uint32_t id, int report);                             // 1
+  int ReportWW(uint32_t id, int value, int report);                 // 0
+  int ReportWS(uint32_t id, const SRCHAR* text, int report);        // 0
+  int ReportSW(const SRCHAR* key, int value, int report);           // 0
+  int ReportSS(const SRCHAR* key, const SRCHAR* text, int report);  // 0
 
   // Upload hand-over (upload_dispatch.cc). None of these holds a lock or
   // waits for the upload process; they may run on any thread.

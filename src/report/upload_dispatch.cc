@@ -21,8 +21,8 @@ using platform::RegRoot;
 // Reads a value of exactly `type` into a zero-filled buffer of `size` bytes (a
 // shorter value leaves the rest zero). False when it is missing, of another
 // type or bigger than the buffer.
-bool ReadFixedValue(const platform::RegistryKey& key, SrStringView name, uint32_t type,
-                    void* buffer, uint32_t size) {
+bool ReadFixedValue(const platform::RegistryKey& key, SrStringView name, uint32_t type, void* buffer,
+                    uint32_t size) {
   std::memset(buffer, 0, size);
   uint32_t found_type = 0;
   uint32_t found_size = size;
@@ -103,8 +103,8 @@ bool CReportManager::IsQueryDue() {
   unsigned char bytes[8] = {};
   uint32_t type = 0;
   uint32_t size = sizeof bytes;
-  if (platform::GetRegistryValue(RegRoot::kLocalMachine, kSrpKey, SRT("query_lt"), &type, bytes,
-                                 &size) != platform::kErrSuccess ||
+  if (platform::GetRegistryValue(RegRoot::kLocalMachine, kSrpKey, SRT("query_lt"), &type, bytes, &size) !=
+          platform::kErrSuccess ||
       type != platform::kRegQword) {
     return true;
   }
@@ -113,15 +113,13 @@ bool CReportManager::IsQueryDue() {
   // A time in the future is not due. The difference is taken only when it
   // cannot overflow: a far-past time must not wrap round into the future.
   if (last > now) return false;
-  return static_cast<uint64_t>(now) - static_cast<uint64_t>(last) >=
-         static_cast<uint64_t>(kQueryAgeSeconds);
+  return static_cast<uint64_t>(now) - static_cast<uint64_t>(last) >= static_cast<uint64_t>(kQueryAgeSeconds);
 }
 
 void CReportManager::LaunchUploadProcess() {
   if (IsUpdateRunning() || IsTransferRunning() || IsSystemContext() || !IsBootSilentOver()) return;
   SrString path = platform::HostExecutablePath();
-  if (path.empty() || !platform::RemoveFileSpec(&path) ||
-      !platform::AppendPath(&path, kUploadProcessName)) {
+  if (path.empty() || !platform::RemoveFileSpec(&path) || !platform::AppendPath(&path, kUploadProcessName)) {
     return;
   }
   // Command line "\"<path>\" -startliveupdate"; the result is not looked at.

@@ -47,7 +47,7 @@ uint8_t* Region() {
   uint8_t* region = g_region.load(std::memory_order_acquire);
   if (region != nullptr) return region;
   // Address space only: the system backs its pages as blocks are carved.
-  auto* fresh = static_cast<uint8_t*>(::operator new(kRegionBlocks * kBlockSize, kBlockAlign, std::nothrow));
+  auto* fresh = static_cast<uint8_t*>(::operator new(kRegionBlocks* kBlockSize, kBlockAlign, std::nothrow));
   if (fresh == nullptr) return nullptr;
   if (g_region.compare_exchange_strong(region, fresh, std::memory_order_acq_rel)) return fresh;
   ::operator delete(fresh, kBlockAlign);

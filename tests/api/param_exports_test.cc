@@ -165,10 +165,11 @@ TEST_F(ParamExportsTest, ReportsKeepTheirBlockAfterItIsDestroyed) {
 // gets, the test version override included.
 TEST_F(ParamExportsTest, StartWithoutABlockUsesTheInstallationDefaults) {
   const SrString override_version = SRT("3.1.4.1");
-  ASSERT_EQ(platform::kErrSuccess,
-            platform::SetRegistryValue(platform::RegRoot::kLocalMachine, SRT("Software\\Norvo_Srp_pos\\SRP\\TEST"),
-                                       SRT("version"), platform::kRegSz, override_version.c_str(),
-                                       static_cast<uint32_t>((override_version.size() + 1) * sizeof(SRCHAR))));
+  ASSERT_EQ(
+      platform::kErrSuccess,
+      platform::SetRegistryValue(platform::RegRoot::kLocalMachine, SRT("Software\\Norvo_Srp_pos\\SRP\\TEST"),
+                                 SRT("version"), platform::kRegSz, override_version.c_str(),
+                                 static_cast<uint32_t>((override_version.size() + 1) * sizeof(SRCHAR))));
   EXPECT_EQ(1, Start(0, nullptr));
   CPCFParam* defaults = SR_CreateParam(nullptr, nullptr, nullptr);
   ASSERT_NE(nullptr, defaults);

@@ -55,8 +55,8 @@ TEST(RecordingAllocationsTest, NumberRecordingsAllocateNothingOnceWarm) {
   // then while its free lists settle between the threads: a handful in all,
   // never one per call.
   const size_t recordings = 3 * kCalls;
-  EXPECT_LE(sr_test::AllocationCount() - before - wait_alone, recordings / 1000) << "for " << recordings
-                                                                                   << " recordings";
+  EXPECT_LE(sr_test::AllocationCount() - before - wait_alone, recordings / 1000)
+      << "for " << recordings << " recordings";
   Stop();
 }
 

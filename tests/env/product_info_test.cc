@@ -22,21 +22,31 @@ TEST(IsCanonicalVersionTest, Texts) {
     const char* text;
     bool canonical;
   } kCases[] = {
-      {"3.0.0.4521", true},          {"0.0.0.0", true},
-      {"2012.3.5.123", true},        {"2014.03.05.000123", true},
-      {"2014.100.05.1234567", true}, {"4294967295.00.00.000000", true},
-      {"03.0.0.1", false},           {"2014.3.5.123", false},
-      {"3.0.0.1beta", false},        {"3.0.0", false},
-      {"3.0.0.1.", false},           {"+3.0.0.1", false},
-      {" 3.0.0.1", false},           {"4294967296.00.00.000000", false},
-      {"3..0.1", false},             {"", false},
+      {"3.0.0.4521", true},
+      {"0.0.0.0", true},
+      {"2012.3.5.123", true},
+      {"2014.03.05.000123", true},
+      {"2014.100.05.1234567", true},
+      {"4294967295.00.00.000000", true},
+      {"03.0.0.1", false},
+      {"2014.3.5.123", false},
+      {"3.0.0.1beta", false},
+      {"3.0.0", false},
+      {"3.0.0.1.", false},
+      {"+3.0.0.1", false},
+      {" 3.0.0.1", false},
+      {"4294967296.00.00.000000", false},
+      {"3..0.1", false},
+      {"", false},
   };
   for (const auto& c : kCases) EXPECT_EQ(c.canonical, env::IsCanonicalVersion(W(c.text))) << c.text;
 }
 
 TEST_F(ProductInfoTest, VersionFileContents) {
-  const std::string utf16("<\0P\0r\0o\0g\0r\0a\0m\0V\0e\0r\0s\0i\0o\0n\0>\0001\0.\0000\0.\0000\0.\0001\0<\0/\0P\0"
-                          "r\0o\0g\0r\0a\0m\0V\0e\0r\0s\0i\0o\0n\0>\0", 74);
+  const std::string utf16(
+      "<\0P\0r\0o\0g\0r\0a\0m\0V\0e\0r\0s\0i\0o\0n\0>\0001\0.\0000\0.\0000\0.\0001\0<\0/\0P\0"
+      "r\0o\0g\0r\0a\0m\0V\0e\0r\0s\0i\0o\0n\0>\0",
+      74);
   static const struct {
     std::string bytes;
     const char* version;  // null: not found
@@ -58,7 +68,8 @@ TEST_F(ProductInfoTest, VersionFileContents) {
   for (size_t i = 0; i < std::size(kCases); ++i) {
     Put("version.xml", kCases[i].bytes);
     SrString version = W("unchanged");
-    EXPECT_EQ(kCases[i].version != nullptr, env::ReadProgramVersionFile(AppPath("version.xml"), &version)) << i;
+    EXPECT_EQ(kCases[i].version != nullptr, env::ReadProgramVersionFile(AppPath("version.xml"), &version))
+        << i;
     EXPECT_EQ(kCases[i].version ? kCases[i].version : "", U8(version)) << i;
   }
 }
@@ -96,7 +107,8 @@ bool RefuseOriginal(platform::FileOp op, SrStringView path, uint32_t*) {
 #if !defined(_WIN32)
   // Only its owner may read or change the copy.
   auto perms = std::filesystem::status(copy, ec).permissions();
-  if (perms != (std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)) copy += " (shared)";
+  if (perms != (std::filesystem::perms::owner_read | std::filesystem::perms::owner_write))
+    copy += " (shared)";
 #endif
   g_copies.push_back(copy);
   return true;
@@ -115,7 +127,10 @@ TEST_F(ProductInfoTest, TemporaryCopyIsReadAndRemoved) {
     }
     ~TempFolder() {
       for (int i = 0; i < 3; ++i) {
-        if (had[i]) sr_test::SetEnv(kNames[i], old[i]); else sr_test::UnsetEnv(kNames[i]);
+        if (had[i])
+          sr_test::SetEnv(kNames[i], old[i]);
+        else
+          sr_test::UnsetEnv(kNames[i]);
       }
       platform::SetFileFaultHookForTest(nullptr);
     }
@@ -137,7 +152,10 @@ TEST_F(ProductInfoTest, TemporaryCopyIsReadAndRemoved) {
   };
   for (const auto& c : kCases) {
     g_copies.clear();
-    if (c.contents) Put("version.xml", c.contents); else Remove("version.xml");
+    if (c.contents)
+      Put("version.xml", c.contents);
+    else
+      Remove("version.xml");
     EXPECT_EQ(c.version, U8(env::DefaultVersion())) << c.version;
     ASSERT_EQ(c.reads_of_copy, g_copies.size());
     for (const std::string& copy : g_copies) {
@@ -202,16 +220,13 @@ TEST(RangeKeyTest, Ranges) {
     int32_t offset;
     bool contains;
   } kCases[] = {
-      {"{+08:00,+09:00)", 480, true},   {"{+08:00,+09:00)", 540, false},
-      {"{+08:00,+09:00)", 479, false},  {"(+08:00,+09:00}", 540, true},
-      {"(+08:00,+09:00}", 480, false},  {"{+08:00,+09:00}", 540, true},
-      {"(+08:00,+09:00)", 481, true},   {"{-03:30,-03:00)", -210, true},
-      {"{-03:30,-03:00)", -180, false}, {"{-00:30,+00:30)", -30, true},
-      {"{-00:30,+00:30)", -31, false},  {"{+05:45,+06:00)", 345, true},
-      {"[+08:00,+09:00)", 480, false},  {"{+08:00,+09:00]", 480, false},
-      {"{+08:00;+09:00)", 480, false},  {"{+08:00,+09:0)", 480, false},
-      {"{+08:00,+09:00) ", 480, false}, {"{+8:00, +09:00)", 480, true},
-      {"{xx:00,+09:00)", 480, false},   {"{+99:99,+99:99}", 6039, true},
+      {"{+08:00,+09:00)", 480, true},  {"{+08:00,+09:00)", 540, false},  {"{+08:00,+09:00)", 479, false},
+      {"(+08:00,+09:00}", 540, true},  {"(+08:00,+09:00}", 480, false},  {"{+08:00,+09:00}", 540, true},
+      {"(+08:00,+09:00)", 481, true},  {"{-03:30,-03:00)", -210, true},  {"{-03:30,-03:00)", -180, false},
+      {"{-00:30,+00:30)", -30, true},  {"{-00:30,+00:30)", -31, false},  {"{+05:45,+06:00)", 345, true},
+      {"[+08:00,+09:00)", 480, false}, {"{+08:00,+09:00]", 480, false},  {"{+08:00;+09:00)", 480, false},
+      {"{+08:00,+09:0)", 480, false},  {"{+08:00,+09:00) ", 480, false}, {"{+8:00, +09:00)", 480, true},
+      {"{xx:00,+09:00)", 480, false},  {"{+99:99,+99:99}", 6039, true},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(c.contains, env::RangeKeyContains(W(c.key), c.offset)) << c.key << " " << c.offset;
@@ -234,8 +249,7 @@ TEST_F(ProductInfoTest, ReportUrlExpansion) {
       {"[StatRelay]\nReportURL=%SRV%/stat\n" + srv, true, 480, "east/stat"},
       {"[StatRelay]\nReportURL=%SRV%/stat\n" + srv, true, 60, "west/stat"},
       {"[StatRelay]\nReportURL=%SRV%/stat\n" + srv, false, 480, "west/stat"},
-      {"[StatRelay]\nReportURL=%SRV%/stat\n[SRV]\n{+08:00,+09:00)=east\ndefault=far\n", true, 60,
-       "far/stat"},
+      {"[StatRelay]\nReportURL=%SRV%/stat\n[SRV]\n{+08:00,+09:00)=east\ndefault=far\n", true, 60, "far/stat"},
       {"[StatRelay]\nReportURL=%NONE%/x/%SRV%/%SRV%\n" + srv, true, 480, "%NONE%/x/east/east"},
       {"[StatRelay]\nReportURL=x/%SRV%\n[SRV]\n{+08:00,+09:00)=\n(+07:00,+09:00}=later\n", true, 480,
        "x/later"},
@@ -245,7 +259,10 @@ TEST_F(ProductInfoTest, ReportUrlExpansion) {
   };
   for (size_t i = 0; i < std::size(kCases); ++i) {
     const ExpandCase& c = kCases[i];
-    if (c.ini.empty()) Remove("url.ini"); else Put("url.ini", c.ini);
+    if (c.ini.empty())
+      Remove("url.ini");
+    else
+      Put("url.ini", c.ini);
     SetOffset(c.offset_known, c.offset);
     EXPECT_EQ(c.url, U8(env::DefaultReportUrl())) << i;
   }
@@ -263,7 +280,8 @@ TEST_F(ProductInfoTest, ExpansionOfUnboundedSubstitutesStops) {
   EXPECT_EQ(0u, url.find("abab"));
 
   // Each round doubles the text: the length bound, and the text is whole.
-  Put("url.ini", "[StatRelay]\nReportURL=%A%\n[A]\ndefault=%B%%B%\n[B]\ndefault=%C%%C%\n[C]\ndefault=%A%%A%\n");
+  Put("url.ini",
+      "[StatRelay]\nReportURL=%A%\n[A]\ndefault=%B%%B%\n[B]\ndefault=%C%%C%\n[C]\ndefault=%A%%A%\n");
   url = U8(env::DefaultReportUrl());
   EXPECT_LE(url.size(), env::kMaxExpandedLength);
   EXPECT_GT(url.size(), env::kMaxExpandedLength / 2);
@@ -289,15 +307,16 @@ TEST_F(ProductInfoTest, ExpansionThatEndsWithinTheBoundsIsWhole) {
     url_template += "%" + name + "%";
     expected += "v" + name;
   }
-  for (int i = 0; i < 10; ++i) sections += "[" + std::to_string(i) + "]\ndefault=v" + std::to_string(i) + "\n";
+  for (int i = 0; i < 10; ++i)
+    sections += "[" + std::to_string(i) + "]\ndefault=v" + std::to_string(i) + "\n";
   Put("url.ini", "[StatRelay]\nReportURL=" + url_template + "\n" + sections);
   EXPECT_EQ(expected, U8(env::DefaultReportUrl()));
 }
 
 TEST_F(ProductInfoTest, OversizedProfileLinesAreCut) {
   // The template is read into 1024 units, a section into a 1024-unit list.
-  Put("url.ini", "[StatRelay]\nReportURL=%A%" + std::string(100000, 'u') + "%\n[A]\n{+08:00,+09:00)=" +
-                     std::string(100000, 'z') + "\ndefault=%\n");
+  Put("url.ini", "[StatRelay]\nReportURL=%A%" + std::string(100000, 'u') +
+                     "%\n[A]\n{+08:00,+09:00)=" + std::string(100000, 'z') + "\ndefault=%\n");
   SetOffset(true, 480);
   const std::string url = U8(env::DefaultReportUrl());
   ASSERT_GT(url.size(), 1020u);

@@ -27,9 +27,9 @@ TEST_F(VersionResourceTest, FileVersionOfEachFixture) {
     bool found;
     std::string version;
   } kCases[] = {
-      {"version_basic32.dll", true, "1.0.0.1"},        // PE32, "1, 0, 0, 1"
-      {"version_basic64.dll", true, "1.0.0.1"},        // PE32+
-      {"version_languages.dll", true, "9.0.0.9"},      // German and US English: English
+      {"version_basic32.dll", true, "1.0.0.1"},          // PE32, "1, 0, 0, 1"
+      {"version_basic64.dll", true, "1.0.0.1"},          // PE32+
+      {"version_languages.dll", true, "9.0.0.9"},        // German and US English: English
       {"version_languages_other.dll", true, "7.0.0.7"},  // German and French: the first
       {"version_long.dll", true, long_version},
       {"version_none.dll", false, ""},       // resources, none of them a version
@@ -58,8 +58,7 @@ TEST_F(VersionResourceTest, ResourceStringsByNameInAnyCase) {
       {"NoSuchName", ""},
   };
   for (const auto& c : kCases) {
-    EXPECT_EQ(c.value, U8(env::GetVersionResourceString(AppPath("Uninstall.exe"), W(c.name))))
-        << c.name;
+    EXPECT_EQ(c.value, U8(env::GetVersionResourceString(AppPath("Uninstall.exe"), W(c.name)))) << c.name;
   }
 }
 
@@ -83,9 +82,9 @@ TEST_F(VersionResourceTest, FilesWithoutVersionInformation) {
 // VerQueryValueW) is the portable reader's answer for its bytes.
 TEST_F(VersionResourceTest, SystemAndPortableReaderAgree) {
   static const char* const kFixtures[] = {
-      "version_basic32.dll",  "version_basic64.dll", "version_languages.dll",
-      "version_languages_other.dll", "version_long.dll",  "version_none.dll",
-      "version_truncated.dll", "version_outside.dll", "version_loop.dll",
+      "version_basic32.dll",         "version_basic64.dll", "version_languages.dll",
+      "version_languages_other.dll", "version_long.dll",    "version_none.dll",
+      "version_truncated.dll",       "version_outside.dll", "version_loop.dll",
   };
   static const char* const kQueries[] = {
       "\\StringFileInfo\\040904b0\\FileVersion", "\\StringFileInfo\\040904B0\\ProductVersion",
@@ -110,8 +109,10 @@ TEST_F(VersionResourceTest, SystemAndPortableReaderAgree) {
                                                 &translation, &is_text));
     ASSERT_GE(translation.size(), 4u);
     EXPECT_FALSE(is_text);
-    language[1] = static_cast<uint16_t>(static_cast<uint8_t>(translation[0]) | (static_cast<uint8_t>(translation[1]) << 8));
-    code_page[1] = static_cast<uint16_t>(static_cast<uint8_t>(translation[2]) | (static_cast<uint8_t>(translation[3]) << 8));
+    language[1] = static_cast<uint16_t>(static_cast<uint8_t>(translation[0]) |
+                                        (static_cast<uint8_t>(translation[1]) << 8));
+    code_page[1] = static_cast<uint16_t>(static_cast<uint8_t>(translation[2]) |
+                                         (static_cast<uint8_t>(translation[3]) << 8));
     EXPECT_EQ(language[0], language[1]) << fixture;
     EXPECT_EQ(code_page[0], code_page[1]) << fixture;
 
@@ -119,9 +120,11 @@ TEST_F(VersionResourceTest, SystemAndPortableReaderAgree) {
       SrString system_text;
       const bool system_has = platform::QueryVersionText(system_block, W(query), &system_text);
       std::string portable_bytes;
-      const bool portable_has = platform::pe::QueryVersionValue(portable_block, W(query), &portable_bytes, &is_text);
+      const bool portable_has =
+          platform::pe::QueryVersionValue(portable_block, W(query), &portable_bytes, &is_text);
       SrString portable_text(portable_bytes.size() / 2, 0);
-      if (!portable_text.empty()) std::memcpy(portable_text.data(), portable_bytes.data(), portable_bytes.size());
+      if (!portable_text.empty())
+        std::memcpy(portable_text.data(), portable_bytes.data(), portable_bytes.size());
       EXPECT_EQ(system_has, portable_has) << fixture << " " << query;
       EXPECT_EQ(U8(system_text), U8(portable_text)) << fixture << " " << query;
     }

@@ -24,9 +24,8 @@ TEST(DiskImpl, StripTrailingHexSpaces) {
     const char* in;
     const char* out;
   } kCases[] = {
-      {"AB2020", "AB"}, {"X2020", "X"},     {"2020", ""},   {"ABC0", "ABC0"},
-      {"ABC1220", "ABC12"}, {"20", ""},     {"0", "0"},     {"", ""},
-      {"A20B", "A20B"}, {"202", "202"},     {"12020", "1"},
+      {"AB2020", "AB"}, {"X2020", "X"}, {"2020", ""},     {"ABC0", "ABC0"}, {"ABC1220", "ABC12"}, {"20", ""},
+      {"0", "0"},       {"", ""},       {"A20B", "A20B"}, {"202", "202"},   {"12020", "1"},
   };
   for (const auto& c : kCases) EXPECT_EQ(StripTrailingHexSpaces(c.in), c.out) << c.in;
 
@@ -56,7 +55,10 @@ TEST(DiskImpl, DecodeDescriptorSerial) {
       {std::string("ABCDE\0", 6), "BADC"},
       {std::string("DW1-32\0", 7), "WD-123"},
       {std::string("  zz  \0", 7), "zz"},
-      {std::string("AB\x01" "CD\0", 6), ""},
+      {std::string("AB\x01"
+                   "CD\0",
+                   6),
+       ""},
       // A pair decoding to a byte that is neither NUL nor printable: plain pass.
       {std::string("0141\0", 5), "1014"},
       // White space counts as "0" in the hexadecimal pass.
@@ -119,8 +121,8 @@ std::vector<uint8_t> Identify(const std::string& serial) {
 
 // Fake devices: a path opens when it has a handler; the handler answers each
 // I/O control (code, input, output) with the BOOL result.
-using Handler = std::function<int(uint32_t code, const uint8_t* in, uint32_t in_size,
-                                  uint8_t* out, uint32_t out_size)>;
+using Handler =
+    std::function<int(uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t out_size)>;
 
 class FakeDevices : public platform::DeviceAnswers {
  public:
@@ -163,17 +165,16 @@ struct SmartDrive {
 TEST(DiskImpl, SmartStepTakesTheFirstDriveThatAnswers) {
   FakeDevices devices;
   SmartDrive drives[] = {
-      {0x00, 1, 512, "NOMAP"},          // 1: no IDE map
-      {0x40, 2, 512, "NOTTRUE"},        // 2: packet device; result not exactly TRUE
-      {0x01, 1, 46, "SHORT"},           // 3: answer too short
+      {0x00, 1, 512, "NOMAP"},           // 1: no IDE map
+      {0x40, 2, 512, "NOTTRUE"},         // 2: packet device; result not exactly TRUE
+      {0x01, 1, 46, "SHORT"},            // 3: answer too short
       {0x01, 1, 512, "  WD-SMART1   "},  // 4: answers
-      {0x01, 1, 512, "LATER"},          // 5: never asked
+      {0x01, 1, 512, "LATER"},           // 5: never asked
   };
   for (int i = 0; i < 5; ++i) {
     SmartDrive* drive = &drives[i];
     devices.Add("\\\\.\\PhysicalDrive" + std::to_string(i + 1),
-                [drive](uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out,
-                        uint32_t out_size) {
+                [drive](uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t out_size) {
                   if (code == kSmartGetVersion) {
                     EXPECT_EQ(out_size, 24u);
                     out[3] = drive->map;
@@ -219,11 +220,11 @@ std::vector<uint8_t> Descriptor(uint32_t offset, const std::string& text) {
 TEST(DiskImpl, StorageStepDecodesAndChecksTheDescriptor) {
   FakeDevices devices;
   const std::vector<uint8_t> answers[] = {
-      Descriptor(0, "5757"),                 // 0: no serial offset
-      Descriptor(4000, "5757"),              // 1: offset outside the answer
-      Descriptor(64, "4457312d3332"),        // 2: serial past the 40 bytes returned
-      Descriptor(2046, "ABCD"),              // 3: unterminated at the edge: "BA" is accepted
-      Descriptor(64, "4457312d3332"),        // 4: never asked
+      Descriptor(0, "5757"),           // 0: no serial offset
+      Descriptor(4000, "5757"),        // 1: offset outside the answer
+      Descriptor(64, "4457312d3332"),  // 2: serial past the 40 bytes returned
+      Descriptor(2046, "ABCD"),        // 3: unterminated at the edge: "BA" is accepted
+      Descriptor(64, "4457312d3332"),  // 4: never asked
   };
   devices.Add("\\\\.\\PhysicalDrive0", [](uint32_t, const uint8_t*, uint32_t, uint8_t*, uint32_t) {
     return 0;  // the query fails
@@ -231,16 +232,16 @@ TEST(DiskImpl, StorageStepDecodesAndChecksTheDescriptor) {
   devices.SetReturned("\\\\.\\PhysicalDrive3", 40);
   for (int i = 0; i < 5; ++i) {
     const std::vector<uint8_t>* answer = &answers[i];
-    devices.Add("\\\\.\\PhysicalDrive" + std::to_string(i + 1),
-                [answer](uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out,
-                         uint32_t out_size) {
-                  EXPECT_EQ(code, kStorageQueryProperty);
-                  EXPECT_EQ(in_size, 12u);
-                  EXPECT_EQ(in[0] | in[4], 0);
-                  EXPECT_EQ(out_size, 2048u);
-                  std::memcpy(out, answer->data(), 2048);
-                  return 1;
-                });
+    devices.Add(
+        "\\\\.\\PhysicalDrive" + std::to_string(i + 1),
+        [answer](uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t out_size) {
+          EXPECT_EQ(code, kStorageQueryProperty);
+          EXPECT_EQ(in_size, 12u);
+          EXPECT_EQ(in[0] | in[4], 0);
+          EXPECT_EQ(out_size, 2048u);
+          std::memcpy(out, answer->data(), 2048);
+          return 1;
+        });
   }
   EXPECT_EQ(ReadStorageSerialFromDrives(), "BA");
   EXPECT_EQ(devices.accesses_.front(), 0u);
@@ -251,15 +252,14 @@ TEST(DiskImpl, StorageStepAcceptsByFirstOrTwentiethCharacter) {
     std::string text;  // plain, as the device gives it (pairs swapped)
     const char* serial;
   } kCases[] = {
-      {"--------------------", ""},                        // neither is alphanumeric
-      {"------------------X-", "-------------------X"},    // byte 19 is
-      {"-A", "A-"},                                        // byte 0 is
+      {"--------------------", ""},                      // neither is alphanumeric
+      {"------------------X-", "-------------------X"},  // byte 19 is
+      {"-A", "A-"},                                      // byte 0 is
   };
   for (const auto& c : kCases) {
     FakeDevices devices;
     std::vector<uint8_t> answer = Descriptor(100, c.text);
-    devices.Add("\\\\.\\PhysicalDrive0", [&](uint32_t, const uint8_t*, uint32_t, uint8_t* out,
-                                             uint32_t) {
+    devices.Add("\\\\.\\PhysicalDrive0", [&](uint32_t, const uint8_t*, uint32_t, uint8_t* out, uint32_t) {
       std::memcpy(out, answer.data(), 2048);
       return 1;
     });
@@ -277,31 +277,33 @@ TEST(DiskImpl, ScsiMiniportStepAsksBothTargets) {
   // Scsi0: target 0 has no model byte, target 1 fails; Scsi1: target 1's
   // serial replaces target 0's.
   std::map<std::pair<int, int>, Target> targets = {
-      {{0, 0}, {1, "ABSENT", false}}, {{0, 1}, {0, "FAILED", true}},
-      {{1, 0}, {1, "FIRST", true}},   {{1, 1}, {1, "SECOND", true}},
+      {{0, 0}, {1, "ABSENT", false}},
+      {{0, 1}, {0, "FAILED", true}},
+      {{1, 0}, {1, "FIRST", true}},
+      {{1, 1}, {1, "SECOND", true}},
   };
   for (int c = 0; c < 2; ++c) {
-    devices.Add("\\\\.\\Scsi" + std::to_string(c) + ":",
-                [&targets, c](uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out,
-                              uint32_t out_size) {
-                  EXPECT_EQ(code, kScsiMiniport);
-                  EXPECT_EQ(in, out);  // one buffer for both
-                  EXPECT_EQ(in_size, 60u);
-                  EXPECT_EQ(out_size, 557u);
-                  uint32_t header[7];
-                  std::memcpy(header, in, 28);
-                  EXPECT_EQ(header[0], 28u);
-                  EXPECT_EQ(std::memcmp(in + 4, "SCSIDISK", 8), 0);
-                  EXPECT_EQ(header[3], 10000u);
-                  EXPECT_EQ(header[4], kScsiMiniportIdentify);
-                  EXPECT_EQ(header[6], 529u);
-                  EXPECT_EQ(in[38], kAtaIdentifyDevice);
-                  const Target& t = targets.at({c, in[40]});
-                  std::vector<uint8_t> id = Identify(t.serial);
-                  if (!t.present) id[54] = 0;
-                  std::memcpy(out + 44, id.data(), 512);
-                  return t.result;
-                });
+    devices.Add(
+        "\\\\.\\Scsi" + std::to_string(c) + ":",
+        [&targets, c](uint32_t code, const uint8_t* in, uint32_t in_size, uint8_t* out, uint32_t out_size) {
+          EXPECT_EQ(code, kScsiMiniport);
+          EXPECT_EQ(in, out);  // one buffer for both
+          EXPECT_EQ(in_size, 60u);
+          EXPECT_EQ(out_size, 557u);
+          uint32_t header[7];
+          std::memcpy(header, in, 28);
+          EXPECT_EQ(header[0], 28u);
+          EXPECT_EQ(std::memcmp(in + 4, "SCSIDISK", 8), 0);
+          EXPECT_EQ(header[3], 10000u);
+          EXPECT_EQ(header[4], kScsiMiniportIdentify);
+          EXPECT_EQ(header[6], 529u);
+          EXPECT_EQ(in[38], kAtaIdentifyDevice);
+          const Target& t = targets.at({c, in[40]});
+          std::vector<uint8_t> id = Identify(t.serial);
+          if (!t.present) id[54] = 0;
+          std::memcpy(out + 44, id.data(), 512);
+          return t.result;
+        });
   }
   EXPECT_EQ(ReadScsiMiniportSerialFromControllers(), "SECOND");
 }
@@ -311,8 +313,7 @@ TEST(DiskImpl, CollectMergesOneDiskSeenByEveryStep) {
     GTEST_SKIP() << "the Linux disk queries are tested over fixture trees";
   }
   FakeDevices devices;
-  devices.Add("\\\\.\\PhysicalDrive0", [](uint32_t code, const uint8_t*, uint32_t, uint8_t* out,
-                                          uint32_t) {
+  devices.Add("\\\\.\\PhysicalDrive0", [](uint32_t code, const uint8_t*, uint32_t, uint8_t* out, uint32_t) {
     if (code == kSmartGetVersion) {
       out[3] = 1;
     } else if (code == kSmartRcvDriveData) {

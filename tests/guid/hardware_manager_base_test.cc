@@ -51,8 +51,7 @@ TEST(HardwareManagerBase, CollectThroughTheBaseAndInjectedValues) {
   EXPECT_TRUE(base->GetValues().empty());
 
   const Values injected = {"cc", "aa", "cc"};
-  static const CollectorKind kKinds[] = {CollectorKind::kCpu, CollectorKind::kDisk,
-                                         CollectorKind::kMac};
+  static const CollectorKind kKinds[] = {CollectorKind::kCpu, CollectorKind::kDisk, CollectorKind::kMac};
   for (CollectorKind kind : kKinds) {
     SetCollectedValuesForTest(kind, &injected);
     std::unique_ptr<HardwareManagerBase> c;

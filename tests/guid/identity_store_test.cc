@@ -113,7 +113,7 @@ TEST(IdentityStoreTest, ARewriteRemovesNewStoresOfKilledWriters) {
   first.SetValue("config4", "config11", kA);
   ASSERT_TRUE(first.Save());
   const char* const dead[] = {"conf.db.4242-0-123456", "conf.db.1-17-9"};
-  const char* const kept[] = {"conf.db.bak", "conf.db.4242-0", "conf.db.4242-0-12x", "conf.db.-1-2-3",
+  const char* const kept[] = {"conf.db.bak",     "conf.db.4242-0", "conf.db.4242-0-12x", "conf.db.-1-2-3",
                               "conf.db.1-2-3-4", "other.db.1-2-3", "conf.db1-2-3"};
   for (const char* name : dead) ASSERT_TRUE(sr_test::WriteFileBytes(f.folder + "/" + name, "x"));
   for (const char* name : kept) ASSERT_TRUE(sr_test::WriteFileBytes(f.folder + "/" + name, "x"));
@@ -151,7 +151,8 @@ TEST(IdentityStoreTest, FoldersAreSharedAndWalkedWithoutLinks) {
   store.SetValue("config4", "config11", kA);
   ASSERT_TRUE(store.Save());
   umask(old_umask);
-  for (const std::string& dir : {f.sandbox.Path("docs/Norvo"), f.sandbox.Path("docs/Norvo/Common"), f.folder}) {
+  for (const std::string& dir :
+       {f.sandbox.Path("docs/Norvo"), f.sandbox.Path("docs/Norvo/Common"), f.folder}) {
     struct stat st;
     ASSERT_EQ(0, stat(dir.c_str(), &st));
     EXPECT_EQ(0777u, st.st_mode & 07777) << dir;

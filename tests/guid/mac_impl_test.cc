@@ -18,15 +18,13 @@ using sr_test::W;
 
 void SetText(const SrString& path, const std::string& name, const std::string& value) {
   SrString data = W(value);
-  ASSERT_EQ(platform::SetRegistryValue(platform::RegRoot::kLocalMachine, path, W(name),
-                                       platform::kRegSz, data.c_str(),
-                                       static_cast<uint32_t>((data.size() + 1) * sizeof(SRCHAR))),
-            platform::kErrSuccess);
+  ASSERT_EQ(
+      platform::SetRegistryValue(platform::RegRoot::kLocalMachine, path, W(name), platform::kRegSz,
+                                 data.c_str(), static_cast<uint32_t>((data.size() + 1) * sizeof(SRCHAR))),
+      platform::kErrSuccess);
 }
 
-SrString Under(SrStringView key, const std::string& sub) {
-  return SrString(key) + SRT('\\') + W(sub);
-}
+SrString Under(SrStringView key, const std::string& sub) { return SrString(key) + SRT('\\') + W(sub); }
 
 // The adapters' registry entries, written for the test and removed after it.
 // The instance names are the test's own, so that entries of the machine (under
@@ -44,7 +42,7 @@ class AdapterRegistry : public ::testing::Test {
     Network("{5A7E0001-0000-4000-8000-000000000004}", "USB\\VID_0B95&PID_1790\\0001");
     Class("9905", "{5A7E0001-0000-4000-8000-000000000005}", "PCI\\VEN_14E4&DEV_1677");
     Network("{5A7E0001-0000-4000-8000-000000000006}", "PCI\\VEN_1AF4&DEV_1000");  // no IPv4
-    Network("{5A7E0001-0000-4000-8000-000000000007}", "PC");  // too short to be PCI
+    Network("{5A7E0001-0000-4000-8000-000000000007}", "PC");                      // too short to be PCI
 
     adapters_ = {
         {{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 6, W("{5A7E0001-0000-4000-8000-000000000001}")},

@@ -140,7 +140,7 @@ TEST(MachineIdentityTest, RunsOverAFixtureStore) {
     const char* name;
     std::string fixture;  // "" = no file
     List cpu, disk, mac;
-    std::string id;       // expected identifier ("" = any GUID text)
+    std::string id;  // expected identifier ("" = any GUID text)
     bool rewritten;
     int cpu_state, disk_state, mac_state;
     std::function<void(const IdentityStore&)> check;  // the store afterwards
@@ -151,7 +151,16 @@ TEST(MachineIdentityTest, RunsOverAFixtureStore) {
   };
   const int N = kComponentNew, K = kComponentKnown;
   const Case kCases[] = {
-      {"first run", "", {kC1, kC2}, {kD1}, {kM2, kM1}, Derived(kC1, kD1, kM1), true, N, N, N,
+      {"first run",
+       "",
+       {kC1, kC2},
+       {kD1},
+       {kM2, kM1},
+       Derived(kC1, kD1, kM1),
+       true,
+       N,
+       N,
+       N,
        [](const IdentityStore& s) {
          EXPECT_EQ(List({kC1, kC2}), s.GetList("config1"));
          EXPECT_EQ(List({kM1, kM2}), s.GetList("config3"));
@@ -161,59 +170,161 @@ TEST(MachineIdentityTest, RunsOverAFixtureStore) {
          EXPECT_EQ(kD1, s.GetValue("config4", "config14"));
          EXPECT_EQ(s.IntegrityDigest(), s.GetValue("config4", "config15"));
        }},
-      {"file without config15: digest added, nothing dropped", kKnownMachine, {kC1}, {kD1}, {kM1},
-       kStoredId, true, K, K, K,
+      {"file without config15: digest added, nothing dropped",
+       kKnownMachine,
+       {kC1},
+       {kD1},
+       {kM1},
+       kStoredId,
+       true,
+       K,
+       K,
+       K,
        [](const IdentityStore& s) {
          EXPECT_EQ(StoreLoad::kRead, s.last_load());
          EXPECT_EQ(kStoredId, s.GetValue("config4", "config11"));
          EXPECT_EQ(32u, s.GetValue("config4", "config15").size());
        }},
-      {"only the adapters changed", kKnownMachine, {kC1}, {kD1}, {kM2}, kStoredId, true, K, K, N,
+      {"only the adapters changed",
+       kKnownMachine,
+       {kC1},
+       {kD1},
+       {kM2},
+       kStoredId,
+       true,
+       K,
+       K,
+       N,
        [](const IdentityStore& s) {
          EXPECT_EQ(List({kM1, kM2}), s.GetList("config3"));
          EXPECT_EQ(kM2, s.GetValue("config4", "config12"));
        }},
-      {"one adapter added", kKnownMachine, {kC1}, {kD1}, {kM1, kM3}, kStoredId, true, K, K, K,
+      {"one adapter added",
+       kKnownMachine,
+       {kC1},
+       {kD1},
+       {kM1, kM3},
+       kStoredId,
+       true,
+       K,
+       K,
+       K,
        [](const IdentityStore& s) {
          EXPECT_EQ(List({kM1, kM3}), s.GetList("config3"));
          EXPECT_EQ(kM1, s.GetValue("config4", "config12"));
        }},
-      {"disks changed", kKnownMachine, {kC1}, {kD2}, {kM1}, Derived(kC1, kD2, kM1), true, K, N, K,
+      {"disks changed",
+       kKnownMachine,
+       {kC1},
+       {kD2},
+       {kM1},
+       Derived(kC1, kD2, kM1),
+       true,
+       K,
+       N,
+       K,
        [](const IdentityStore& s) {
          EXPECT_EQ(List({kD1, kD2}), s.GetList("config2"));
          EXPECT_EQ(kD2, s.GetValue("config4", "config14"));
          EXPECT_EQ(Derived(kC1, kD2, kM1), s.GetValue("config4", "config11"));
        }},
-      {"processor and network changed", kKnownMachine, {kC2}, {kD1}, {kM2}, Derived(kC2, kD1, kM2),
-       true, N, K, N, nullptr},
-      {"processor alone changed", kKnownMachine, {kC2}, {kD1}, {kM1}, kStoredId, true, N, K, K,
+      {"processor and network changed",
+       kKnownMachine,
+       {kC2},
+       {kD1},
+       {kM2},
+       Derived(kC2, kD1, kM2),
+       true,
+       N,
+       K,
+       N,
        nullptr},
-      {"no hardware values, nothing stored", "", {}, {}, {}, "", true, N, N, N,
-       [](const IdentityStore& s) { EXPECT_TRUE(s.GetList("config1").empty()); }, false, false},
-      {"no hardware values, store known: all from the store", kKnownMachine, {}, {}, {}, kStoredId,
-       true, K, K, K, nullptr},
+      {"processor alone changed", kKnownMachine, {kC2}, {kD1}, {kM1}, kStoredId, true, N, K, K, nullptr},
+      {"no hardware values, nothing stored",
+       "",
+       {},
+       {},
+       {},
+       "",
+       true,
+       N,
+       N,
+       N,
+       [](const IdentityStore& s) { EXPECT_TRUE(s.GetList("config1").empty()); },
+       false,
+       false},
+      {"no hardware values, store known: all from the store",
+       kKnownMachine,
+       {},
+       {},
+       {},
+       kStoredId,
+       true,
+       K,
+       K,
+       K,
+       nullptr},
       {"hand-edited value: everything dropped and recomputed",
-       Store("config11=" + kStoredId + "\r\nconfig15=" + Val('9', 9) + "\r\n"), {kC1}, {kD1}, {kM1},
-       Derived(kC1, kD1, kM1), true, N, N, N,
+       Store("config11=" + kStoredId + "\r\nconfig15=" + Val('9', 9) + "\r\n"),
+       {kC1},
+       {kD1},
+       {kM1},
+       Derived(kC1, kD1, kM1),
+       true,
+       N,
+       N,
+       N,
        [](const IdentityStore& s) { EXPECT_EQ(s.IntegrityDigest(), s.GetValue("config4", "config15")); }},
       {"31- and 33-character values and lines without '=' are not loaded",
        Store("config11=" + kStoredId.substr(1) + "\r\nconfig12=" + kM1 + "x\r\nnoequals\r\n" +
-                 "config13=" + kC1 + "\r\nconfig14=" + kD1 + "\r\n"),
-       {kC1}, {kD1}, {kM1}, Derived(kC1, kD1, kM1), true, K, K, K,
+             "config13=" + kC1 + "\r\nconfig14=" + kD1 + "\r\n"),
+       {kC1},
+       {kD1},
+       {kM1},
+       Derived(kC1, kD1, kM1),
+       true,
+       K,
+       K,
+       K,
        [](const IdentityStore& s) { EXPECT_EQ(kM1, s.GetValue("config4", "config12")); }},
       {"duplicate keys: the later line wins",
        Store("config11=" + Val('a', 1) + "\r\nconfig11=" + kStoredId + "\r\nconfig12=" + kM1 +
              "\r\nconfig13=" + kC1 + "\r\nconfig14=" + kD1 + "\r\n"),
-       {kC1}, {kD1}, {kM1}, kStoredId, true, K, K, K, nullptr},
+       {kC1},
+       {kD1},
+       {kM1},
+       kStoredId,
+       true,
+       K,
+       K,
+       K,
+       nullptr},
       {"another product's sections are kept, short values are not",
-       kKnownMachine + "[zz_other]\r\nid=" + Val('b', 7) + "\r\nshort=abc\r\n", {kC1}, {kD2}, {kM1},
-       Derived(kC1, kD2, kM1), true, K, N, K,
+       kKnownMachine + "[zz_other]\r\nid=" + Val('b', 7) + "\r\nshort=abc\r\n",
+       {kC1},
+       {kD2},
+       {kM1},
+       Derived(kC1, kD2, kM1),
+       true,
+       K,
+       N,
+       K,
        [](const IdentityStore& s) {
          EXPECT_EQ(Val('b', 7), s.GetValue("zz_other", "id"));
          EXPECT_EQ("", s.GetValue("zz_other", "short"));
        }},
-      {"lock held elsewhere: an empty store, the file left alone", kKnownMachine, {kC1}, {kD1}, {kM1},
-       Derived(kC1, kD1, kM1), false, N, N, N, nullptr, true},
+      {"lock held elsewhere: an empty store, the file left alone",
+       kKnownMachine,
+       {kC1},
+       {kD1},
+       {kM1},
+       Derived(kC1, kD1, kM1),
+       false,
+       N,
+       N,
+       N,
+       nullptr,
+       true},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -306,8 +417,8 @@ TEST(MachineIdentityTest, ListsStopGrowingAtThirtyValues) {
   StoreWorld world;
   List stored;
   for (int i = 0; i < 30; ++i) stored.push_back(Val('e', 100 + i));
-  world.WriteStore(Store("config11=" + kStoredId + "\r\nconfig12=" + stored[0] + "\r\nconfig13=" +
-                             kC1 + "\r\nconfig14=" + kD1 + "\r\n",
+  world.WriteStore(Store("config11=" + kStoredId + "\r\nconfig12=" + stored[0] + "\r\nconfig13=" + kC1 +
+                             "\r\nconfig14=" + kD1 + "\r\n",
                          {kC1}, {kD1}, stored));
   const List current = {Val('e', 1), Val('e', 200), Val('e', 300)};  // all new
   IdentityReport report;
@@ -340,7 +451,8 @@ TEST(MachineIdentityTest, BadStoreFilesGiveADefinedResult) {
   for (int i = 0; i < 1000; ++i) many_sections += "[s" + std::to_string(i) + "]\r\nk=" + Val('a', i) + "\r\n";
   const std::string long_line = kKnownMachine + "[big]\r\nk=" + std::string(100000, 'x') + "\r\n";
   std::string huge = kKnownMachine + "[huge]\r\n";
-  while (huge.size() < 10u * 1024 * 1024) huge += "k" + std::to_string(huge.size()) + "=" + Val('a', 1) + "\r\n";
+  while (huge.size() < 10u * 1024 * 1024)
+    huge += "k" + std::to_string(huge.size()) + "=" + Val('a', 1) + "\r\n";
   const std::string non_ascii = kKnownMachine + "[zz]\r\nk=\xC3\xA9\xFF\x80" + std::string(29, 'x') + "\r\n";
 
   enum Outcome { kWritten, kLeftAlone };

@@ -122,8 +122,8 @@ TEST_F(MachineTree, DiskStepsAskAtMostSixteenDisks) {
   for (int i = 0; i < 17; ++i) {
     char slot[8];
     std::snprintf(slot, sizeof slot, "%02x", i);
-    const std::string device = "devices/pci0000:00/0000:01:" + std::string(slot) + ".0/virtio" +
-                               std::to_string(i);
+    const std::string device =
+        "devices/pci0000:00/0000:01:" + std::string(slot) + ".0/virtio" + std::to_string(i);
     const std::string name = "vd" + std::string(1, static_cast<char>('a' + i));
     fs::create_directories(At("sys/" + device + "/block/" + name));
     fs::create_directory_symlink("../../../../bus/virtio", At("sys/" + device + "/subsystem"));
@@ -197,8 +197,13 @@ TEST_F(MachineTree, DamagedFilesGiveNothing) {
       {std::string(kVda) + "serial", kWrite, std::string(5000, 'S'), {}, "WD-WCC4N0000002", ""},
       {std::string(kVda) + "serial", kWrite, "BAD\x01SERIAL", {}, "WD-WCC4N0000002", ""},
       {std::string(kVda) + "serial", kFolder, "", {}, "WD-WCC4N0000002", ""},
-      {std::string(kSdb) + "vpd_pg80", kWrite, std::string("\0\x80\0", 3), {}, "WD-WCC4N0000010",
-       "", "sys/block/vda"},
+      {std::string(kSdb) + "vpd_pg80",
+       kWrite,
+       std::string("\0\x80\0", 3),
+       {},
+       "WD-WCC4N0000010",
+       "",
+       "sys/block/vda"},
       {std::string(kSdb) + "block/sdb/dev", kRemove, "", {}, "", "WD-WCC4N0000010-UNIT"},
       {std::string(kSdb) + "block/sdb/dev", kWrite, "../../etc\n", {}, "", "WD-WCC4N0000010-UNIT"},
       {"run/udev/data/b8:16", kWrite, std::string(1 << 17, 'E'), {}, "", "WD-WCC4N0000010-UNIT"},
@@ -234,8 +239,7 @@ TEST_F(MachineTree, ProcessorFromCpuInfoWithoutTheInstruction) {
   platform::SetCpuidForTest(NoCpuid);
   EXPECT_EQ(GetCpuBrandString(), "Fixture CPU @ 1.00GHz");
   EXPECT_EQ(GetCpuSerialNumber(), "00000000abcdef01");
-  ASSERT_TRUE(sr_test::WriteFileBytes(At("proc/cpuinfo"),
-                                      "processor\t: 0\nSerial\t\t: 0000000000000000\n"));
+  ASSERT_TRUE(sr_test::WriteFileBytes(At("proc/cpuinfo"), "processor\t: 0\nSerial\t\t: 0000000000000000\n"));
   EXPECT_EQ(GetCpuBrandString(), "");
   EXPECT_EQ(GetCpuSerialNumber(), "");  // a serial of zeros is no serial
   fs::remove(At("proc/cpuinfo"));

@@ -23,8 +23,7 @@ TEST(CMD5Checksum, ReferenceSuite) {
       {"abc", "900150983cd24fb0d6963f7d28e17f72"},
       {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
       {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
-      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-       "d174ab98d277d9f5a5611c2c9f419d9f"},
+      {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "d174ab98d277d9f5a5611c2c9f419d9f"},
       {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
        "0",
        "57edf4a22be3c955ac49da2e2107b67a"},
@@ -39,12 +38,9 @@ TEST(CMD5Checksum, BlockBoundariesAndPieces) {
     size_t size;
     const char* digest;
   } kCases[] = {
-      {55, "c9e512626618c9980ef21a96597af94c"},
-      {56, "ecde7caa08e9f5657c863df107cac60a"},
-      {63, "2f0301069e1c40af7f6c8f843b1b13f2"},
-      {64, "b6bf87c24b1bc334e2541387a92b981b"},
-      {65, "f168246f08b6134d66bd2a10343fa9f1"},
-      {10 * 1024 * 1024, "0e909200ed92c4b1c7f74cf0b7436e90"},
+      {55, "c9e512626618c9980ef21a96597af94c"}, {56, "ecde7caa08e9f5657c863df107cac60a"},
+      {63, "2f0301069e1c40af7f6c8f843b1b13f2"}, {64, "b6bf87c24b1bc334e2541387a92b981b"},
+      {65, "f168246f08b6134d66bd2a10343fa9f1"}, {10 * 1024 * 1024, "0e909200ed92c4b1c7f74cf0b7436e90"},
   };
   for (const auto& c : kCases) {
     std::string data = Pattern(c.size);

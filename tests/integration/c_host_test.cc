@@ -63,8 +63,8 @@ TEST(CHostTest, ReportsOfTheCHostHoldWhatItsThreadsRecorded) {
       texts.push_back(std::to_string(r.values[i].key) + " " + srdump::Utf8(r.values[i].text));
     }
   }
-  EXPECT_EQ(200, launches);      // report 0: one per round of each thread
-  EXPECT_EQ(2 * 4950, bytes);    // report 4: 0 + 1 + ... + 99 from each thread
+  EXPECT_EQ(200, launches);         // report 0: one per round of each thread
+  EXPECT_EQ(2 * 4950, bytes);       // report 4: 0 + 1 + ... + 99 from each thread
   std::vector<int32_t> want_items;  // report 2
   for (int worker = 1; worker <= 2; ++worker) {
     for (int i = 0; i < 100; ++i) want_items.push_back(worker * 1000 + i);

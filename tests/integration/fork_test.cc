@@ -148,8 +148,9 @@ TEST(ForkTest, AForkedChildStopsAtOnceAndLeavesTheParentsFilesAlone) {
   sr_test::SetEnv("TSAN_OPTIONS", (had_tsan ? tsan + ":" : std::string()) + "die_after_fork=0");
   sr_test::SetEnv("ASAN_OPTIONS", (had_asan ? asan + ":" : std::string()) + "detect_leaks=0");
   sr_test::ChildProcess child = sr_test::StartChild("ForkAfterStart");
-  for (const auto& [name, had, value] : {std::tuple<const char*, bool, std::string>{"TSAN_OPTIONS", had_tsan, tsan},
-                                         {"ASAN_OPTIONS", had_asan, asan}}) {
+  for (const auto& [name, had, value] :
+       {std::tuple<const char*, bool, std::string>{"TSAN_OPTIONS", had_tsan, tsan},
+        {"ASAN_OPTIONS", had_asan, asan}}) {
     if (had) {
       sr_test::SetEnv(name, value);
     } else {

@@ -27,7 +27,8 @@ TEST(VersionResourceTest, ShippingDllsCarryTheProjectVersion) {
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) << name;
     EXPECT_EQ(static_cast<DWORD>(VS_FFI_SIGNATURE), fixed->dwSignature);
-    EXPECT_EQ(static_cast<DWORD>((SR_PROJECT_VERSION_MAJOR << 16) | SR_PROJECT_VERSION_MINOR), fixed->dwFileVersionMS)
+    EXPECT_EQ(static_cast<DWORD>((SR_PROJECT_VERSION_MAJOR << 16) | SR_PROJECT_VERSION_MINOR),
+              fixed->dwFileVersionMS)
         << name;
     EXPECT_EQ(static_cast<DWORD>(VFT_DLL), fixed->dwFileType) << name;
     wchar_t* text = nullptr;

@@ -45,9 +45,9 @@ TEST_F(BodyTest, DocumentedFortyBytePayload) {
   EXPECT_EQ(1, body_.ReportWW(0x05000001, 3));
   EXPECT_EQ(1, body_.ReportWS(0x04000002, SRT("ab")));
   const Bytes expected = {
-      0x01, 0x00, 0x00, 0x05, 0x06, 0x00, 0x00, 0x00,                    // counter
-      0x02, 0x00, 0x00, 0x04, 0x03, 0x0A, 0x00, 0x00, 0x00, 0x01, 0x00,  // list head
-      0x02, 0x00, 0x61, 0x00, 0x62, 0x00, 0x00, 0x00,                    // "ab"
+      0x01, 0x00, 0x00, 0x05, 0x06, 0x00, 0x00, 0x00,                                // counter
+      0x02, 0x00, 0x00, 0x04, 0x03, 0x0A, 0x00, 0x00, 0x00, 0x01, 0x00,              // list head
+      0x02, 0x00, 0x61, 0x00, 0x62, 0x00, 0x00, 0x00,                                // "ab"
       0x01, 0x00, 0x00, 0x02, 0x07, 0x02, 0x00, 0x63, 0x00, 0x31, 0x00, 0x00, 0x00,  // channel
   };
   ASSERT_EQ(40u, expected.size());
@@ -81,8 +81,7 @@ TEST_F(BodyTest, SerializeWritesEveryByteItReports) {
 TEST_F(BodyTest, NumberValueKeepsTheLatestNumber) {
   body_.ReportWW(0x02000005, 7);
   body_.ReportWW(0x02000005, 9);
-  EXPECT_EQ(Cat({kChannelC1, {0x05, 0x00, 0x00, 0x02, 0x08, 0x09, 0x00, 0x00, 0x00}}),
-            Serialized(body_));
+  EXPECT_EQ(Cat({kChannelC1, {0x05, 0x00, 0x00, 0x02, 0x08, 0x09, 0x00, 0x00, 0x00}}), Serialized(body_));
 }
 
 TEST_F(BodyTest, NumberListAppendsEveryNumber) {
@@ -279,10 +278,10 @@ TEST(ClassifyKeyTest, RangeBounds) {
     uint32_t key;
     KeyKind kind;
   } kCases[] = {
-      {0x01FFFFFF, KeyKind::Other},   {0x02000000, KeyKind::Single},  {0x02FFFFFF, KeyKind::Single},
-      {0x03000000, KeyKind::Other},   {0x03FFFFFF, KeyKind::Other},   {0x04000000, KeyKind::List},
-      {0x04FFFFFF, KeyKind::List},    {0x05000000, KeyKind::Counter}, {0x05FFFFFF, KeyKind::Counter},
-      {0x06000000, KeyKind::Other},   {0x00000000, KeyKind::Other},   {0xFFFFFFFF, KeyKind::Other},
+      {0x01FFFFFF, KeyKind::Other}, {0x02000000, KeyKind::Single},  {0x02FFFFFF, KeyKind::Single},
+      {0x03000000, KeyKind::Other}, {0x03FFFFFF, KeyKind::Other},   {0x04000000, KeyKind::List},
+      {0x04FFFFFF, KeyKind::List},  {0x05000000, KeyKind::Counter}, {0x05FFFFFF, KeyKind::Counter},
+      {0x06000000, KeyKind::Other}, {0x00000000, KeyKind::Other},   {0xFFFFFFFF, KeyKind::Other},
   };
   for (const auto& c : kCases) EXPECT_EQ(c.kind, CPCFBody::ClassifyKey(c.key)) << std::hex << c.key;
 }

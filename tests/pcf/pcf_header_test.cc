@@ -34,9 +34,8 @@ Version ParsedVersion(const SRCHAR* text) {
 }
 
 void SetOverride(uint32_t type, const void* data, uint32_t size) {
-  ASSERT_EQ(platform::kErrSuccess,
-            platform::SetRegistryValue(platform::RegRoot::kLocalMachine, kTestKey, SRT("version"), type,
-                                       data, size));
+  ASSERT_EQ(platform::kErrSuccess, platform::SetRegistryValue(platform::RegRoot::kLocalMachine, kTestKey,
+                                                              SRT("version"), type, data, size));
 }
 
 TEST(HeaderTest, ParsesVersionTexts) {
@@ -75,7 +74,8 @@ TEST(HeaderTest, TextOverrideWinsOtherTypesAreIgnored) {
   SetOverride(platform::kRegDword, &dword, sizeof(dword));
   EXPECT_EQ((Version{2, 0x0105, 3, 0x1170}), ParsedVersion(SRT("2.5.3.70000")));
 
-  SetOverride(platform::kRegExpandSz, text.c_str(), static_cast<uint32_t>((text.size() + 1) * sizeof(SRCHAR)));
+  SetOverride(platform::kRegExpandSz, text.c_str(),
+              static_cast<uint32_t>((text.size() + 1) * sizeof(SRCHAR)));
   EXPECT_EQ((Version{1, 1, 1, 1}), ParsedVersion(SRT("1.1.1.1")));
 
   // Longer than 260 characters: not read.

@@ -46,9 +46,9 @@ constexpr uint32_t kValue = 0x02000005;
 // The documented 40-byte payload: channel "c1", counter 0x05000001 = 6, list
 // 0x04000002 = ["ab"].
 const uint8_t kExamplePayload[40] = {
-    0x01, 0x00, 0x00, 0x05, 0x06, 0x00, 0x00, 0x00,                          // counter
-    0x02, 0x00, 0x00, 0x04, 0x03, 0x0A, 0x00, 0x00, 0x00, 0x01, 0x00,        // list head
-    0x02, 0x00, 0x61, 0x00, 0x62, 0x00, 0x00, 0x00,                          // "ab"
+    0x01, 0x00, 0x00, 0x05, 0x06, 0x00, 0x00, 0x00,                                 // counter
+    0x02, 0x00, 0x00, 0x04, 0x03, 0x0A, 0x00, 0x00, 0x00, 0x01, 0x00,               // list head
+    0x02, 0x00, 0x61, 0x00, 0x62, 0x00, 0x00, 0x00,                                 // "ab"
     0x01, 0x00, 0x00, 0x02, 0x07, 0x02, 0x00, 0x63, 0x00, 0x31, 0x00, 0x00, 0x00};  // "c1"
 
 void SetConsent(uint32_t report) { ASSERT_TRUE(sr_test::SetReportConsent(report)); }
@@ -232,23 +232,31 @@ TEST_F(PersistenceTest, RecoveryOfLeftoverFiles) {
     const char* label;
     uint32_t consent;
     bool listed;
-    size_t bytes;  // of the file; 0: no file
+    size_t bytes;        // of the file; 0: no file
     const char* folder;  // beside ProgramData instead of the report folder
     const char* name;
     bool expect_dat;
     bool expect_file_kept;  // the .tmp is still there
     bool expect_temp_kept;
   } kCases[] = {
-      {"consent on: sealed", 2, true, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0815].tmp", true, false, false},
-      {"consent off: deleted, listed", 0, true, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0816].tmp", false, false, true},
-      {"file gone: unlisted", 2, true, 0, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0817].tmp", false, false, false},
+      {"consent on: sealed", 2, true, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0815].tmp", true,
+       false, false},
+      {"consent off: deleted, listed", 0, true, 300, nullptr,
+       "rpFile-old-2024-03-05 14-07-09-0042-[0816].tmp", false, false, true},
+      {"file gone: unlisted", 2, true, 0, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0817].tmp", false,
+       false, false},
       {"not a report file: untouched", 2, true, 300, nullptr, "notes.tmp", false, true, true},
       {"not a report file, consent off", 0, true, 300, nullptr, "rpFile-settings.ini", false, true, true},
-      {"not in a report folder: untouched", 2, true, 300, "Private", "rpFile-old-2024-03-05 14-07-09-0042-[0818].tmp", false, true, true},
-      {"never listed: sealed", 2, false, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0819].tmp", true, false, false},
-      {"never listed, consent off: deleted", 0, false, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0820].tmp", false, false, false},
-      {"never listed, cut before its header: deleted", 2, false, 100, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0821].tmp", false, false, false},
-      {"never listed, elsewhere: untouched", 2, false, 300, "Private", "rpFile-old-2024-03-05 14-07-09-0042-[0822].tmp", false, true, false},
+      {"not in a report folder: untouched", 2, true, 300, "Private",
+       "rpFile-old-2024-03-05 14-07-09-0042-[0818].tmp", false, true, true},
+      {"never listed: sealed", 2, false, 300, nullptr, "rpFile-old-2024-03-05 14-07-09-0042-[0819].tmp", true,
+       false, false},
+      {"never listed, consent off: deleted", 0, false, 300, nullptr,
+       "rpFile-old-2024-03-05 14-07-09-0042-[0820].tmp", false, false, false},
+      {"never listed, cut before its header: deleted", 2, false, 100, nullptr,
+       "rpFile-old-2024-03-05 14-07-09-0042-[0821].tmp", false, false, false},
+      {"never listed, elsewhere: untouched", 2, false, 300, "Private",
+       "rpFile-old-2024-03-05 14-07-09-0042-[0822].tmp", false, true, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -346,8 +354,8 @@ TEST_F(PersistenceTest, EachSaveLeavesExactlyTheBytesOfTheParts) {
 // Faults of the file system: nothing recorded before is lost.
 struct Fault {
   platform::FileOp op;
-  uint32_t short_size;   // writes: at most this many bytes per write (0: no limit)
-  bool refuse_after;     // writes: refuse every write after the first one
+  uint32_t short_size;  // writes: at most this many bytes per write (0: no limit)
+  bool refuse_after;    // writes: refuse every write after the first one
 };
 Fault g_fault;
 bool g_fault_on = false;
@@ -528,7 +536,8 @@ TEST_F(PersistenceTest, RecoveryLeavesAListedPathThroughALinkAlone) {
       if (in_root) {
         folder = ReportFolder();
         ASSERT_EQ(platform::kFolderCreated, platform::CreateFolderTree(W(folder)));  // 0777, root's
-        ASSERT_EQ(0, sr_test::RunAsSecondUser("mv \"$1\" \"$1.old\" && ln -s \"$2\" \"$1\"", {folder, vault}));
+        ASSERT_EQ(0,
+                  sr_test::RunAsSecondUser("mv \"$1\" \"$1.old\" && ln -s \"$2\" \"$1\"", {folder, vault}));
       } else {
         const std::string shared = box.Path("shared");
         ASSERT_EQ(0, mkdir(shared.c_str(), 0777));

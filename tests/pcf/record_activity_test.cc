@@ -20,9 +20,8 @@ namespace {
 constexpr SRCHAR kKey[] = SRT("SOFTWARE\\Lumora\\UUReport");
 constexpr SRCHAR kValue[] = SRT("ActiveType");
 
-constexpr uint32_t kActivityKeys[] = {0x05B3B8AA, 0x05B3B8AE, 0x05B3B8B3, 0x05B3C912,
-                                      0x05B3C976, 0x05B3C8AE, 0x050226D1, 0x05B3C84A,
-                                      0x05B3C914, 0x05B3C978, 0x05B3C07A};
+constexpr uint32_t kActivityKeys[] = {0x05B3B8AA, 0x05B3B8AE, 0x05B3B8B3, 0x05B3C912, 0x05B3C976, 0x05B3C8AE,
+                                      0x050226D1, 0x05B3C84A, 0x05B3C914, 0x05B3C978, 0x05B3C07A};
 // Bits 1, 2, 3, 9, 10, 14, 15, 24, 30, 31 and 34.
 constexpr uint64_t kAllBits = 0x260806307ull;
 
@@ -74,9 +73,10 @@ TEST(RecordActivityTest, ExistingValuesOfEveryShape) {
       {"not a number", platform::kRegSz, {'a', 0, 'b', 0, 'c', 0, 0, 0}, "2"},
       {"empty text", platform::kRegSz, {0, 0}, "2"},
       {"text without NUL", platform::kRegSz, {'1', 0, '6', 0}, "18"},
-      {"largest mask", platform::kRegSz,
-       {'1', 0, '8', 0, '4', 0, '4', 0, '6', 0, '7', 0, '4', 0, '4', 0, '0', 0, '7', 0,
-        '3', 0, '7', 0, '0', 0, '9', 0, '5', 0, '5', 0, '1', 0, '6', 0, '1', 0, '5', 0, 0, 0},
+      {"largest mask",
+       platform::kRegSz,
+       {'1', 0,   '8', 0,   '4', 0,   '4', 0,   '6', 0,   '7', 0,   '4', 0,   '4', 0,   '0', 0,   '7', 0, '3',
+        0,   '7', 0,   '0', 0,   '9', 0,   '5', 0,   '5', 0,   '1', 0,   '6', 0,   '1', 0,   '5', 0,   0, 0},
        "18446744073709551615"},
       {"expandable text", platform::kRegExpandSz, {'4', 0, 0, 0}, "6"},
       {"dword", platform::kRegDword, {5, 0, 0, 0}, "7"},
@@ -140,7 +140,8 @@ TEST(RecordActivityTest, UpdateWaitsForTheGuard) {
     // The update has met the child's guard and waits for it; only then does
     // the child change the value.
     std::unique_lock<std::mutex> lock(GuardWaits::mu);
-    EXPECT_TRUE(GuardWaits::cv.wait_for(lock, std::chrono::seconds(20), [] { return GuardWaits::count > 0; }));
+    EXPECT_TRUE(
+        GuardWaits::cv.wait_for(lock, std::chrono::seconds(20), [] { return GuardWaits::count > 0; }));
   }
   sr_test::WriteFileBytes(box.Path("go"), "1");
   counter.join();

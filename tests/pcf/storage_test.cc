@@ -104,9 +104,8 @@ TEST_F(StorageTest, ConsentTable) {
                                            platform::kRegDword, &c.number, 4));
     } else if (c.reg == kByte) {
       uint8_t b = static_cast<uint8_t>(c.number);
-      ASSERT_EQ(platform::kErrSuccess,
-                platform::SetRegistryValue(platform::RegRoot::kLocalMachine, kSrp, W("report"),
-                                           platform::kRegBinary, &b, 1));
+      ASSERT_EQ(platform::kErrSuccess, platform::SetRegistryValue(platform::RegRoot::kLocalMachine, kSrp,
+                                                                  W("report"), platform::kRegBinary, &b, 1));
     } else if (c.reg == kString) {
       SRCHAR text[] = {u'1', 0};
       ASSERT_EQ(platform::kErrSuccess,

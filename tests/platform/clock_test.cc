@@ -39,7 +39,7 @@ TEST(ClockTest, FixedClockReplacesTheSystemClockEverywhere) {
       int64_t seconds;
     } kSteps[] = {
         {0, {2024, 2, 28, 23, 59, 30, 250}, 1709164770},
-        {30, {2024, 2, 29, 0, 0, 0, 250}, 1709164800},           // leap day
+        {30, {2024, 2, 29, 0, 0, 0, 250}, 1709164800},  // leap day
         {86400, {2024, 3, 1, 0, 0, 0, 250}, 1709251200},
         {-86400 * 61, {2023, 12, 31, 0, 0, 0, 250}, 1703980800},  // back over a year
         {86400 * 367 + 3661, {2025, 1, 1, 1, 1, 1, 250}, 1735693261},
@@ -59,7 +59,6 @@ TEST(ClockTest, FixedClockReplacesTheSystemClockEverywhere) {
   }
   EXPECT_NE(1735693261, platform::SecondsSince1970());
 }
-
 
 // The offsets Windows reports for these zones, whatever the season.
 const struct ZoneCase {
@@ -131,7 +130,10 @@ TEST(ClockTest, StandardUtcOffsetOfZones) {
     EXPECT_TRUE(sr_test::ReadFileBytes(out, &answer)) << c.zone;
     EXPECT_EQ(std::to_string(c.minutes), answer) << c.zone;
   }
-  if (had_tz) sr_test::SetEnv("TZ", old_tz); else sr_test::UnsetEnv("TZ");
+  if (had_tz)
+    sr_test::SetEnv("TZ", old_tz);
+  else
+    sr_test::UnsetEnv("TZ");
 }
 
 // The injected source replaces the system's answer, and null restores it.

@@ -213,11 +213,11 @@ TEST_F(FileFaultTest, EachOperationCanBeMadeToFail) {
     g_faults = {op, true, 0};
     uint32_t written = 99;
     uint64_t size = 0;
-    bool ok = op == FileOp::kWrite      ? f.Write("abc", 3, &written)
-              : op == FileOp::kSeek     ? f.Seek(0)
-              : op == FileOp::kFlush    ? f.Flush()
-              : op == FileOp::kSize     ? f.Size(&size)
-                                        : f.Truncate();
+    bool ok = op == FileOp::kWrite   ? f.Write("abc", 3, &written)
+              : op == FileOp::kSeek  ? f.Seek(0)
+              : op == FileOp::kFlush ? f.Flush()
+              : op == FileOp::kSize  ? f.Size(&size)
+                                     : f.Truncate();
     EXPECT_FALSE(ok) << "operation " << static_cast<int>(op);
     if (op == FileOp::kWrite) {
       EXPECT_EQ(0u, written);
@@ -243,7 +243,8 @@ TEST_F(FileFaultTest, EachOperationCanBeMadeToFail) {
 // from. A refused write writes nothing.
 TEST_F(FileFaultTest, WriteRunsWritesTheRunsFromAnyByteOn) {
   std::vector<std::string> parts;
-  for (int i = 0; i < 1500; ++i) parts.push_back(std::string(i % 7 == 0 ? 0 : i % 13 + 1, static_cast<char>('a' + i % 26)));
+  for (int i = 0; i < 1500; ++i)
+    parts.push_back(std::string(i % 7 == 0 ? 0 : i % 13 + 1, static_cast<char>('a' + i % 26)));
   parts.push_back(std::string(70000, 'Z'));
   parts.push_back("tail");
   std::vector<platform::ByteRun> runs;
@@ -254,7 +255,8 @@ TEST_F(FileFaultTest, WriteRunsWritesTheRunsFromAnyByteOn) {
   }
   const SrString path = box_.WidePath("runs.tmp");
   for (uint32_t short_write : {0u, 1000u}) {
-    for (uint64_t skip : {uint64_t{0}, uint64_t{1}, uint64_t{500}, uint64_t{all.size() - 4}, uint64_t{all.size()}}) {
+    for (uint64_t skip :
+         {uint64_t{0}, uint64_t{1}, uint64_t{500}, uint64_t{all.size() - 4}, uint64_t{all.size()}}) {
       SCOPED_TRACE("short write " + std::to_string(short_write) + ", skip " + std::to_string(skip));
       g_faults = {FileOp::kCreate, false, short_write};
       File f;

@@ -22,8 +22,7 @@ TEST(HardwareText, IdentifyWordsToString) {
   EXPECT_EQ(IdentifyWordsToString(data, sizeof data, 10, 19), "WD-WCC4E1234567");
   // Zero bytes stay part of the text; only trailing spaces go.
   data[39] = 0;
-  EXPECT_EQ(IdentifyWordsToString(data, sizeof data, 10, 19),
-            std::string("WD-WCC4E1234567   ") + '\0');
+  EXPECT_EQ(IdentifyWordsToString(data, sizeof data, 10, 19), std::string("WD-WCC4E1234567   ") + '\0');
   // Words beyond the data are left out, never read.
   EXPECT_EQ(IdentifyWordsToString(data, 24, 10, 19), "WD-W");
   EXPECT_EQ(IdentifyWordsToString(data, 23, 10, 19), "WD");
@@ -43,11 +42,24 @@ TEST(HardwareText, UnitSerialPage) {
     const char* serial;
   } kCases[] = {
       {Bytes("\x00\x80\x00\x0c  WD-ABC123\x00", 16), "WD-ABC123"},
-      {Bytes("\x00\x80\x00\x40" "SHORT", 9), "SHORT"},           // length past the data
-      {Bytes("\x00\x83\x00\x04" "ABCD", 8), ""},                 // another page
-      {Bytes("\x00\x80\x00\x04" "AB\x01" "D", 8), ""},           // control byte
-      {Bytes("\x00\x80\x00", 3), ""},                            // truncated head
-      {Bytes("\x00\x80\x00\x00" "IGNORED", 11), ""},             // zero length
+      {Bytes("\x00\x80\x00\x40"
+             "SHORT",
+             9),
+       "SHORT"},  // length past the data
+      {Bytes("\x00\x83\x00\x04"
+             "ABCD",
+             8),
+       ""},  // another page
+      {Bytes("\x00\x80\x00\x04"
+             "AB\x01"
+             "D",
+             8),
+       ""},                            // control byte
+      {Bytes("\x00\x80\x00", 3), ""},  // truncated head
+      {Bytes("\x00\x80\x00\x00"
+             "IGNORED",
+             11),
+       ""},  // zero length
   };
   for (const auto& c : kCases) EXPECT_EQ(ParseUnitSerialPage(c.page), c.serial);
 }
@@ -55,7 +67,9 @@ TEST(HardwareText, UnitSerialPage) {
 TEST(HardwareText, TrimSerialText) {
   EXPECT_EQ(TrimSerialText("  S4EWNX0R123456      \n"), "S4EWNX0R123456");
   EXPECT_EQ(TrimSerialText(Bytes("AB CD\0\0", 7)), "AB CD");
-  EXPECT_EQ(TrimSerialText("AB\x7f" "CD"), "");
+  EXPECT_EQ(TrimSerialText("AB\x7f"
+                           "CD"),
+            "");
   EXPECT_EQ(TrimSerialText("\n"), "");
 }
 
@@ -64,10 +78,14 @@ TEST(HardwareText, MacAddressText) {
     const char* text;
     bool ok;
   } kCases[] = {
-      {"00:1a:2B:3c:4d:5e\n", true}, {"00:1a:2b:3c:4d:5e", true},
-      {"00:1a:2b:3c:4d\n", false},   {"00:1a:2b:3c:4d:5e:6f\n", false},
-      {"00-1a-2b-3c-4d-5e\n", false}, {"00:1a:2b:3c:4d:5g\n", false},
-      {"", false},                   {"00:1a:2b:3c:4d:5e\n\n", false},
+      {"00:1a:2B:3c:4d:5e\n", true},
+      {"00:1a:2b:3c:4d:5e", true},
+      {"00:1a:2b:3c:4d\n", false},
+      {"00:1a:2b:3c:4d:5e:6f\n", false},
+      {"00-1a-2b-3c-4d-5e\n", false},
+      {"00:1a:2b:3c:4d:5g\n", false},
+      {"", false},
+      {"00:1a:2b:3c:4d:5e\n\n", false},
   };
   for (const auto& c : kCases) {
     uint8_t mac[6] = {};
@@ -90,12 +108,14 @@ TEST(HardwareText, SysfsNumber) {
 }
 
 TEST(HardwareText, UdevAndCpuInfoFields) {
-  const std::string record = "S:disk/by-id/x\nE:ID_SERIAL=long\nE:ID_SCSI_SERIAL_X=no\nE:ID_SCSI_SERIAL=  AB12 \n";
+  const std::string record =
+      "S:disk/by-id/x\nE:ID_SERIAL=long\nE:ID_SCSI_SERIAL_X=no\nE:ID_SCSI_SERIAL=  AB12 \n";
   EXPECT_EQ(FindUdevProperty(record, "ID_SCSI_SERIAL"), "  AB12 ");
   EXPECT_EQ(FindUdevProperty(record, "ID_MISSING"), "");
   EXPECT_EQ(FindUdevProperty("E:ID_SCSI_SERIAL", "ID_SCSI_SERIAL"), "");
 
-  const std::string cpuinfo = "processor\t: 0\nmodel name\t:  Test CPU @ 2.00GHz \nSerial\t\t: 00000000abcdef01";
+  const std::string cpuinfo =
+      "processor\t: 0\nmodel name\t:  Test CPU @ 2.00GHz \nSerial\t\t: 00000000abcdef01";
   std::string value;
   EXPECT_TRUE(FindCpuInfoField(cpuinfo, "model name", &value));
   EXPECT_EQ(value, "Test CPU @ 2.00GHz");
@@ -108,9 +128,8 @@ TEST(HardwareText, IdentityDiskNames) {
   for (const char* yes : {"sda", "sdab", "vda", "xvda", "nvme0n1", "nvme12n3", "mmcblk0", "hda"}) {
     EXPECT_TRUE(IsIdentityDiskName(yes)) << yes;
   }
-  for (const char* no : {"loop0", "ram1", "zram0", "dm-0", "md127", "nbd3", "sr0", "fd0",
-                         "mmcblk0boot0", "mmcblk1boot1", "mmcblk0rpmb", "nvme0c0n1", "nvme1c12n2",
-                         ""}) {
+  for (const char* no : {"loop0", "ram1", "zram0", "dm-0", "md127", "nbd3", "sr0", "fd0", "mmcblk0boot0",
+                         "mmcblk1boot1", "mmcblk0rpmb", "nvme0c0n1", "nvme1c12n2", ""}) {
     EXPECT_FALSE(IsIdentityDiskName(no)) << no;
   }
 }
@@ -134,8 +153,8 @@ TEST(HardwareText, BusPathOrder) {
 
   // std::sort needs a strict weak order: with a digit run compared by value
   // but against other characters by code, "f" < "10" < ":" < "f" would loop.
-  const char* const kMixed[] = {"f", "10", ":", "f:", "10:", "0f", "a.0", "ata2", "ata10",
-                                "ATA", "/", "", "00", "0", "z9", "zz"};
+  const char* const kMixed[] = {"f",     "10",  ":", "f:", "10:", "0f", "a.0", "ata2",
+                                "ata10", "ATA", "/", "",   "00",  "0",  "z9",  "zz"};
   for (const char* a : kMixed) {
     EXPECT_FALSE(BusPathLess(a, a)) << a;
     for (const char* b : kMixed) {

@@ -47,19 +47,18 @@ const char kSpacing[] =
     "lone=\"\nempty=\nnoeq\n;comment=1\n=v\nsp= \" in \" \n";
 const char kHeaders[] = "[hdr] trailing ; junk\nk=1\n[bad\nk2=2\n[a]b]\nk3=3\n";
 const char kSmall[] = "[s]\na=1\nbb=22\nccc=333\n[t]\n[uu]\n[vvv]\n";
-const char kNumbers[] =
-    "[n]\ndec=12abc\nneg=  -5\nhex=0x1F\nword=abc\nempty=\nplus=+7\nbig=99999999999\n";
+const char kNumbers[] = "[n]\ndec=12abc\nneg=  -5\nhex=0x1F\nword=abc\nempty=\nplus=+7\nbig=99999999999\n";
 const char kBom[] = "\xEF\xBB\xBF[s]\nk=v\nu=\xC3\xA9t\xC3\xA9\n";
 
 struct ProfileCase {
-  const char* file;     // file bytes; null: no file
-  const char* op;       // "str", "int", "sec", "names"
+  const char* file;  // file bytes; null: no file
+  const char* op;    // "str", "int", "sec", "names"
   const char* section;
   const char* key;
-  const char* def;      // default text; for "int" the default number
-  uint32_t size;        // buffer size in units
+  const char* def;  // default text; for "int" the default number
+  uint32_t size;    // buffer size in units
   uint32_t ret;
-  const char* buffer;   // the buffer after the call (size + 2 units), see Render
+  const char* buffer;  // the buffer after the call (size + 2 units), see Render
 };
 
 const ProfileCase kCases[] = {
@@ -157,8 +156,8 @@ Result RunCase(const ProfileCase& c, const SrString& file, bool snapshot = false
   }
   std::vector<SRCHAR> buffer(c.size + 2, u'~');
   if (op == "str") {
-    r.ret = platform::ReadProfileString(section.c_str(), key.c_str(), def.c_str(), buffer.data(),
-                                        c.size, file.c_str());
+    r.ret = platform::ReadProfileString(section.c_str(), key.c_str(), def.c_str(), buffer.data(), c.size,
+                                        file.c_str());
   } else if (snapshot) {
     const platform::ProfileSnapshot document(file.c_str());
     r.ret = op == "sec" ? document.Section(section.c_str(), buffer.data(), c.size)
@@ -185,10 +184,10 @@ TEST(ProfileTest, ReadsAsTheSystemDoes) {
     if (c.ret != r.ret || c.buffer != r.buffer) {
       std::printf("case %d observed: %uu, %s\n", index - 1, r.ret, Literal(r.buffer).c_str());
     }
-    EXPECT_EQ(c.ret, r.ret) << "case " << index - 1 << ": " << c.op << " [" << c.section << "] "
-                            << c.key << " size " << c.size << " -> \"" << r.buffer << "\"";
-    EXPECT_EQ(c.buffer, r.buffer) << "case " << index - 1 << ": " << c.op << " [" << c.section
-                                  << "] " << c.key << " size " << c.size;
+    EXPECT_EQ(c.ret, r.ret) << "case " << index - 1 << ": " << c.op << " [" << c.section << "] " << c.key
+                            << " size " << c.size << " -> \"" << r.buffer << "\"";
+    EXPECT_EQ(c.buffer, r.buffer) << "case " << index - 1 << ": " << c.op << " [" << c.section << "] "
+                                  << c.key << " size " << c.size;
     if (std::string(c.op) == "sec" || std::string(c.op) == "names") {
       Result snapped = RunCase(c, box.WidePath(name), true);
       EXPECT_EQ(c.ret, snapped.ret) << "snapshot, case " << index - 1;
@@ -199,14 +198,13 @@ TEST(ProfileTest, ReadsAsTheSystemDoes) {
 
 SrString Read(const char* section, const char* key, const SrString& file) {
   SRCHAR buffer[300];
-  platform::ReadProfileString(W(section).c_str(), W(key).c_str(), W("<none>").c_str(), buffer,
-                              300, file.c_str());
+  platform::ReadProfileString(W(section).c_str(), W(key).c_str(), W("<none>").c_str(), buffer, 300,
+                              file.c_str());
   return buffer;
 }
 
 bool WriteEntry(const char* section, const char* key, const char* value, const SrString& file) {
-  return platform::WriteProfileEntry(W(section).c_str(), W(key).c_str(), W(value).c_str(),
-                                     file.c_str());
+  return platform::WriteProfileEntry(W(section).c_str(), W(key).c_str(), W(value).c_str(), file.c_str());
 }
 
 TEST(ProfileTest, WritesCreateReplaceAndKeepTheRest) {
@@ -248,10 +246,10 @@ TEST(ProfileTest, WritesCreateReplaceAndKeepTheRest) {
 TEST(ProfileTest, WritesIntoOddLineEnds) {
   Sandbox box;
   static const char* const kFiles[] = {
-      "[a]\rk=1\r",         // old Macintosh line ends
-      "[a]\nk=1",            // no final line end
-      "[a]\r\nk=1\r\n",     // CRLF
-      "[a]\nk=1\r",          // a last line ended by CR alone
+      "[a]\rk=1\r",              // old Macintosh line ends
+      "[a]\nk=1",                // no final line end
+      "[a]\r\nk=1\r\n",          // CRLF
+      "[a]\nk=1\r",              // a last line ended by CR alone
       "\xEF\xBB\xBF[a]\nk=1\n",  // byte order mark
   };
   int index = 0;
@@ -283,10 +281,9 @@ TEST(ProfileTest, BadFiles) {
   EXPECT_EQ(W("found"), Read("s", "last", box.WidePath("big.ini")));
 
   // A 100,000-character line is cut to the buffer.
-  ASSERT_TRUE(sr_test::WriteFileBytes(box.Path("long.ini"),
-                                      "[s]\nlong=" + std::string(100000, 'x') + "\nk=after\n"));
-  EXPECT_EQ(299u, platform::ReadProfileString(W("s").c_str(),
-                                              W("long").c_str(), W("").c_str(), buffer, 300,
+  ASSERT_TRUE(
+      sr_test::WriteFileBytes(box.Path("long.ini"), "[s]\nlong=" + std::string(100000, 'x') + "\nk=after\n"));
+  EXPECT_EQ(299u, platform::ReadProfileString(W("s").c_str(), W("long").c_str(), W("").c_str(), buffer, 300,
                                               box.WidePath("long.ini").c_str()));
   EXPECT_EQ(W("after"), Read("s", "k", box.WidePath("long.ini")));
 
@@ -300,8 +297,8 @@ TEST(ProfileTest, BadFiles) {
 #if !defined(_WIN32)
   // NUL bytes end a text where they stand (the Windows build reads such a
   // file through a code page; only Linux promises this).
-  ASSERT_TRUE(sr_test::WriteFileBytes(box.Path("nul.ini"),
-                                      std::string("[s]\nk=ab\0cd\nn\0x=1\nafter=ok\n", 26)));
+  ASSERT_TRUE(
+      sr_test::WriteFileBytes(box.Path("nul.ini"), std::string("[s]\nk=ab\0cd\nn\0x=1\nafter=ok\n", 26)));
   EXPECT_EQ(W("ab"), Read("s", "k", box.WidePath("nul.ini")));
   EXPECT_EQ(W("ok"), Read("s", "after", box.WidePath("nul.ini")));
 
@@ -332,8 +329,8 @@ TEST(ProfileTest, WritesAreAtomicForReaders) {
   std::thread reader([&] {
     std::vector<SRCHAR> buffer(6000);
     while (!done) {
-      platform::ReadProfileString(W("s").c_str(), W("k").c_str(), W("").c_str(), buffer.data(),
-                                  6000, file.c_str());
+      platform::ReadProfileString(W("s").c_str(), W("k").c_str(), W("").c_str(), buffer.data(), 6000,
+                                  file.c_str());
       std::string got = U8(buffer.data());
       if (got != a && got != b) ++torn;
     }

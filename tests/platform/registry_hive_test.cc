@@ -175,9 +175,10 @@ TEST(RegistryHiveTest, AForkedChildUsesAConnectionOfItsOwn) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     uint32_t w = 2, got = 0, size = 4;
-    bool ok = SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("child"), kRegDword, &w, 4) == kErrSuccess &&
-              GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("parent"), nullptr, &got, &size) == kErrSuccess &&
-              got == 1;
+    bool ok =
+        SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("child"), kRegDword, &w, 4) == kErrSuccess &&
+        GetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("parent"), nullptr, &got, &size) == kErrSuccess &&
+        got == 1;
     _exit(ok ? 0 : 1);
   }
   int status = 0;
@@ -198,7 +199,8 @@ SR_TEST_CHILD(OtherUserWriter) {
   if (SetRegistryValue(RegRoot::kCurrentUser, kKey, SRT("who"), kRegDword, &v, 4) != kErrSuccess) return 3;
   if (SetRegistryValue(RegRoot::kLocalMachine, kKey, SRT("other"), kRegDword, &v, 4) != kErrSuccess) return 4;
   uint32_t got = 0, size = 4;
-  if (GetRegistryValue(RegRoot::kCurrentUser, kKey, SRT("who"), nullptr, &got, &size) != kErrSuccess) return 5;
+  if (GetRegistryValue(RegRoot::kCurrentUser, kKey, SRT("who"), nullptr, &got, &size) != kErrSuccess)
+    return 5;
   return got == 65534 ? 0 : 6;
 }
 

@@ -85,7 +85,8 @@ TEST(RegistryTest, ValuesKeepTypeAndBytes) {
       {"expandable text", kRegExpandSz, Utf16("%TEMP%\\x", false), Utf16("%TEMP%\\x", true)},
       {"dword", kRegDword, std::string("\x78\x56\x34\x12", 4), std::string("\x78\x56\x34\x12", 4)},
       {"qword", kRegQword, std::string("\x01\0\0\0\0\0\0\x80", 8), std::string("\x01\0\0\0\0\0\0\x80", 8)},
-      {"binary with zeros", kRegBinary, std::string("\0\xff\0\x01\x02", 5), std::string("\0\xff\0\x01\x02", 5)},
+      {"binary with zeros", kRegBinary, std::string("\0\xff\0\x01\x02", 5),
+       std::string("\0\xff\0\x01\x02", 5)},
       {"empty binary", kRegBinary, "", ""},
   };
   RegistryKey key;
@@ -180,7 +181,8 @@ TEST(RegistryTest, ValuesEnumerateInCreationOrderAndFoldCase) {
   // Key names fold too, and keep their first spelling.
   RegistryKey other;
   ASSERT_EQ(kErrSuccess, other.Create(RegRoot::kLocalMachine, Path("ORDER\\Child")));
-  ASSERT_EQ(kErrSuccess, other.Open(RegRoot::kLocalMachine, W("SOFTWARE\\norvo_srp_pos\\srp\\regtest\\order"), false));
+  ASSERT_EQ(kErrSuccess,
+            other.Open(RegRoot::kLocalMachine, W("SOFTWARE\\norvo_srp_pos\\srp\\regtest\\order"), false));
   EXPECT_EQ(InEnumerationOrder({"Alpha", "mike", "", "bravo", "Zulu"}), ValueNames(other));
   EXPECT_EQ((std::vector<std::string>{"Child"}), SubKeyNames(other));
 }
@@ -254,7 +256,8 @@ TEST(RegistryTest, MissingKeysAndValuesAndRefusedWrites) {
        },
        kErrFileNotFound},
       {"delete a missing value",
-       [] { return DeleteRegistryValue(RegRoot::kLocalMachine, Path("Here"), SRT("none")); }, kErrFileNotFound},
+       [] { return DeleteRegistryValue(RegRoot::kLocalMachine, Path("Here"), SRT("none")); },
+       kErrFileNotFound},
       {"delete a missing tree", [] { return DeleteRegistryTree(RegRoot::kLocalMachine, Path("Nowhere")); },
        kErrFileNotFound},
       {"the same path under HKCU is another key",
@@ -294,15 +297,18 @@ TEST(RegistryTest, MissingKeysAndValuesAndRefusedWrites) {
          return r != kErrSuccess ? r : RegistryKey().Open(RegRoot::kLocalMachine, Path("Here\\Twice"), false);
        },
        kErrSuccess},
-      {"a leading backslash", [] { return RegistryKey().Create(RegRoot::kLocalMachine, SRT("\\Software\\Lumora")); },
+      {"a leading backslash",
+       [] { return RegistryKey().Create(RegRoot::kLocalMachine, SRT("\\Software\\Lumora")); },
        kErrBadPathname},
       {"a value name longer than 16383",
        [] {
          uint32_t v = 1;
-         return SetRegistryValue(RegRoot::kLocalMachine, Path("Here"), SrString(16384, SRCHAR('v')), kRegDword, &v, 4);
+         return SetRegistryValue(RegRoot::kLocalMachine, Path("Here"), SrString(16384, SRCHAR('v')),
+                                 kRegDword, &v, 4);
        },
        kErrInvalidParameter},
-      {"a closed key", [] {
+      {"a closed key",
+       [] {
          uint32_t count = 0;
          return RegistryKey().CountValues(&count);
        },
@@ -334,7 +340,8 @@ TEST(RegistryTest, SubKeysComeSortedAndTreesDelete) {
   RegistryKey deep;
   ASSERT_EQ(kErrSuccess, deep.Open(RegRoot::kLocalMachine, Path("Tree\\Gamma\\Deep"), true));
   ASSERT_EQ(kErrSuccess, DeleteRegistryTree(RegRoot::kLocalMachine, Path("TREE\\gamma")));
-  EXPECT_EQ(kErrFileNotFound, RegistryKey().Open(RegRoot::kLocalMachine, Path("Tree\\gamma\\deep\\er"), false));
+  EXPECT_EQ(kErrFileNotFound,
+            RegistryKey().Open(RegRoot::kLocalMachine, Path("Tree\\gamma\\deep\\er"), false));
   EXPECT_EQ(kErrFileNotFound, RegistryKey().Open(RegRoot::kLocalMachine, Path("Tree\\gamma"), false));
   sorted.erase(std::find(sorted.begin(), sorted.end(), "gamma"));
   EXPECT_EQ(sorted, SubKeyNames(tree));
@@ -342,7 +349,8 @@ TEST(RegistryTest, SubKeysComeSortedAndTreesDelete) {
   uint32_t v = 2;
   EXPECT_EQ(kErrKeyDeleted, deep.SetValue(SRT("v"), kRegDword, &v, 4));
   // Re-made, it is a new, empty key.
-  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, Path("Tree\\gamma\\deep"), SRT("w"), kRegDword, &v, 4));
+  ASSERT_EQ(kErrSuccess,
+            SetRegistryValue(RegRoot::kLocalMachine, Path("Tree\\gamma\\deep"), SRT("w"), kRegDword, &v, 4));
   RegistryKey again;
   ASSERT_EQ(kErrSuccess, again.Open(RegRoot::kLocalMachine, Path("Tree\\gamma\\deep"), false));
   EXPECT_EQ((std::vector<std::string>{"w"}), ValueNames(again));
@@ -353,7 +361,8 @@ TEST(RegistryTest, CurrentUserIsItsOwnRoot) {
   sr_test::Sandbox sandbox;
   const SRCHAR kUserKey[] = SRT("SOFTWARE\\Lumora\\RegTest");
   uint32_t machine = 1, user = 2;
-  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kLocalMachine, kUserKey, SRT("v"), kRegDword, &machine, 4));
+  ASSERT_EQ(kErrSuccess,
+            SetRegistryValue(RegRoot::kLocalMachine, kUserKey, SRT("v"), kRegDword, &machine, 4));
   ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("v"), kRegDword, &user, 4));
   uint32_t got = 0, size = 4;
   ASSERT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("V"), nullptr, &got, &size));
@@ -361,7 +370,8 @@ TEST(RegistryTest, CurrentUserIsItsOwnRoot) {
   ASSERT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, kUserKey, SRT("V"), nullptr, &got, &size));
   EXPECT_EQ(1u, got);
   ASSERT_EQ(kErrSuccess, DeleteRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("v")));
-  EXPECT_EQ(kErrFileNotFound, GetRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("v"), nullptr, &got, &size));
+  EXPECT_EQ(kErrFileNotFound,
+            GetRegistryValue(RegRoot::kCurrentUser, kUserKey, SRT("v"), nullptr, &got, &size));
   EXPECT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, kUserKey, SRT("v"), nullptr, &got, &size));
   DeleteRegistryTree(RegRoot::kLocalMachine, SRT("SOFTWARE\\Lumora"));
 }
@@ -386,7 +396,8 @@ TEST(RegistryTest, LocalMachineIsTheThirtyTwoBitView) {
   EXPECT_EQ(one_view ? kErrSuccess : kErrFileNotFound,
             DeleteRegistryTree(RegRoot::kLocalMachine, Path("View"), RegView::k64));
   if (!one_view) {
-    EXPECT_EQ(kErrSuccess, GetRegistryValue(RegRoot::kLocalMachine, Path("View"), SRT("v"), nullptr, &got, &size));
+    EXPECT_EQ(kErrSuccess,
+              GetRegistryValue(RegRoot::kLocalMachine, Path("View"), SRT("v"), nullptr, &got, &size));
     EXPECT_EQ(7u, got);
     EXPECT_EQ(kErrSuccess, DeleteRegistryTree(RegRoot::kLocalMachine, Path("View")));
   }
@@ -406,7 +417,8 @@ bool HasNullDacl(const SRCHAR* path) {
   if (RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, sd.data(), &size) == ERROR_SUCCESS) {
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
-    null_dacl = GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted) && present && dacl == nullptr;
+    null_dacl =
+        GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted) && present && dacl == nullptr;
   }
   RegCloseKey(key);
   return null_dacl;
@@ -418,7 +430,8 @@ bool HasNullDacl(const SRCHAR* path) {
 TEST(RegistryTest, OnlyCreateGivesAKeyTheOpenDescriptor) {
   sr_test::Sandbox sandbox;
   uint32_t v = 1;
-  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kCurrentUser, SRT("SOFTWARE\\Lumora\\Plain"), SRT("v"), kRegDword, &v, 4));
+  ASSERT_EQ(kErrSuccess, SetRegistryValue(RegRoot::kCurrentUser, SRT("SOFTWARE\\Lumora\\Plain"), SRT("v"),
+                                          kRegDword, &v, 4));
   RegistryKey open;
   ASSERT_EQ(kErrSuccess, open.Create(RegRoot::kCurrentUser, SRT("SOFTWARE\\Lumora\\Open")));
   EXPECT_FALSE(HasNullDacl(SRT("SOFTWARE\\Lumora\\Plain")));
@@ -458,7 +471,8 @@ TEST(RegistryTest, ManyProcessesWriteOneKeyWithoutLoss) {
   constexpr int kProcesses = 8, kValues = 500;
   std::vector<sr_test::ChildProcess> children;
   for (int p = 0; p < kProcesses; ++p) {
-    children.push_back(sr_test::StartChild("RegistryWriter", {"p" + std::to_string(p), std::to_string(kValues)}));
+    children.push_back(
+        sr_test::StartChild("RegistryWriter", {"p" + std::to_string(p), std::to_string(kValues)}));
     ASSERT_TRUE(children.back().Started());
   }
   for (auto& child : children) EXPECT_EQ(0, child.Wait());
@@ -477,7 +491,8 @@ TEST(RegistryTest, ManyProcessesWriteOneKeyWithoutLoss) {
   for (int p = 0; p < kProcesses; ++p) {
     for (int n = 0; n < kValues; n += 37) {
       uint32_t v = 0, size = 4;
-      ASSERT_EQ(kErrSuccess, key.QueryValue(W("p" + std::to_string(p) + "-" + std::to_string(n)), nullptr, &v, &size));
+      ASSERT_EQ(kErrSuccess,
+                key.QueryValue(W("p" + std::to_string(p) + "-" + std::to_string(n)), nullptr, &v, &size));
       EXPECT_EQ(static_cast<uint32_t>(n), v);
     }
   }

@@ -53,8 +53,8 @@ class SharedTreeTest : public testing::Test {
 };
 
 // The second user puts a link to a root-only folder in the place of a folder
-// or a file of the tree (links at files first: the folder swaps stay): the root host's operation is refused and logged, and
-// nothing appears in the link's target.
+// or a file of the tree (links at files first: the folder swaps stay): the root host's operation is refused
+// and logged, and nothing appears in the link's target.
 TEST_F(SharedTreeTest, ALinkTheSecondUserPlantedIsRefused) {
   const std::string kSwapFolder = "mv \"$1\" \"$1.old\" && ln -s \"$2\" \"$1\"";
   const std::string kPlantLink = "ln -s \"$2\" \"$1\"";
@@ -80,7 +80,9 @@ TEST_F(SharedTreeTest, ALinkTheSecondUserPlantedIsRefused) {
       {"lock folder", "locks", kSwapFolder,
        [] { return platform::NamedMutex().TryLock(SRT("Global\\Mutex_A")); }},
       {"application data folder", "ProgramData", kSwapFolder,
-       [&] { return platform::CreateFolderTree(W(root + "/ProgramData/Lumora")) == platform::kFolderCreated; }},
+       [&] {
+         return platform::CreateFolderTree(W(root + "/ProgramData/Lumora")) == platform::kFolderCreated;
+       }},
   };
   // The tree as a root host makes it; the second user then acts in it.
   ASSERT_TRUE(platform::posix::MakeSharedDirs(root + "/ProgramData/RpData"));
@@ -101,7 +103,8 @@ TEST_F(SharedTreeTest, ALinkTheSecondUserPlantedIsRefused) {
     const std::vector<sr_test::LogLine> lines = box_.LogOf("platform::WalkPath");
     ASSERT_GT(lines.size(), logged);
     EXPECT_EQ(8, lines.back().level);
-    EXPECT_NE(std::string::npos, lines.back().message.find("refused a symbolic link")) << lines.back().message;
+    EXPECT_NE(std::string::npos, lines.back().message.find("refused a symbolic link"))
+        << lines.back().message;
   }
 }
 

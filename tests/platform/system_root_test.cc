@@ -44,10 +44,11 @@ TEST(SystemRootTest, FallbackRootIsTheUsersAlone) {
   platform::NamedMutex mutex;
   EXPECT_TRUE(mutex.TryLock(SRT("Global\\Private")));
   uint32_t v = 1;
-  EXPECT_EQ(platform::kErrSuccess, platform::SetRegistryValue(platform::RegRoot::kLocalMachine,
-                                                              SRT("Software\\T"), SRT("v"),
-                                                              platform::kRegDword, &v, 4));
-  EXPECT_EQ(platform::kFolderCreated, platform::CreateFolderTree(sr_test::W(root + "/Public/Documents/Lumora")));
+  EXPECT_EQ(platform::kErrSuccess,
+            platform::SetRegistryValue(platform::RegRoot::kLocalMachine, SRT("Software\\T"), SRT("v"),
+                                       platform::kRegDword, &v, 4));
+  EXPECT_EQ(platform::kFolderCreated,
+            platform::CreateFolderTree(sr_test::W(root + "/Public/Documents/Lumora")));
   EXPECT_TRUE(platform::WriteProfileEntry(SRT("s"), SRT("k"), SRT("v"),
                                           sr_test::W(root + "/Public/Documents/Lumora/c.ini").c_str()));
   umask(old_mask);
@@ -56,9 +57,9 @@ TEST(SystemRootTest, FallbackRootIsTheUsersAlone) {
                                     root + "/locks", root + "/Public/Documents/Lumora"}) {
     EXPECT_EQ(0700u, ModeOf(folder)) << folder;
   }
-  for (const std::string& f : {root + "/ProgramData/RpData/rpFile-a.tmp", root + "/locks/Global_Private.lock",
-                               root + "/registry.db", root + "/registry.db-wal", root + "/registry.db-shm",
-                               root + "/Public/Documents/Lumora/c.ini"}) {
+  for (const std::string& f :
+       {root + "/ProgramData/RpData/rpFile-a.tmp", root + "/locks/Global_Private.lock", root + "/registry.db",
+        root + "/registry.db-wal", root + "/registry.db-shm", root + "/Public/Documents/Lumora/c.ini"}) {
     EXPECT_EQ(0600u, ModeOf(f)) << f;
   }
   if (had_xdg) {

@@ -111,7 +111,8 @@ TEST_F(ReportManagerTest, EachReportRecordsOnItsOwnWorkerInPostingOrder) {
   std::set<std::thread::id> workers;
   for (int report : {0, 2, 4}) {
     std::vector<std::string> expected = {"param [u]"};
-    for (int i = 0; i < kCalls; ++i) expected.push_back("WW " + std::to_string(0x05000000u + i) + " " + std::to_string(i));
+    for (int i = 0; i < kCalls; ++i)
+      expected.push_back("WW " + std::to_string(0x05000000u + i) + " " + std::to_string(i));
     expected.insert(expected.end(), {"WW 1 1", "WS 2 [text]", "WS 3 []", "SW [] -4", "SS [name] []"});
     EXPECT_EQ(expected, Journal::Get().Of(report)) << report;
     std::set<std::thread::id> threads;
@@ -145,8 +146,9 @@ TEST_F(ReportManagerTest, UploadAllNowAndShutdownSealInAscendingOrderOnEachWorke
   DestroyInstance();
   std::vector<std::string> got;
   for (const auto& r : Journal::Get().Entries()) got.push_back(std::to_string(r.report) + " " + r.what);
-  std::vector<std::string> expected = {"0 save", "0 body deleted", "0 deleted", "2 save", "2 body deleted",
-                                       "2 deleted",  "4 save", "4 body deleted", "4 deleted"};
+  std::vector<std::string> expected = {"0 save", "0 body deleted", "0 deleted",
+                                       "2 save", "2 body deleted", "2 deleted",
+                                       "4 save", "4 body deleted", "4 deleted"};
   EXPECT_EQ(expected, got);
 }
 

@@ -96,7 +96,8 @@ class UploadDispatchTest : public ::testing::Test {
     fs::create_directories(FsPath(box_.Path("records")));
     platform::SetHostExecutablePathForTest(box_.WidePath("host/srhost.exe"));
     helper_ = box_.Path("host/LumoraHelper.exe");
-    ASSERT_TRUE(sr_test::WriteFileBytes(box_.Path("cgroup"), "0::/user.slice/user-1000.slice/session-2.scope\n"));
+    ASSERT_TRUE(
+        sr_test::WriteFileBytes(box_.Path("cgroup"), "0::/user.slice/user-1000.slice/session-2.scope\n"));
     platform::SetCgroupFileForTest(box_.Path("cgroup"));
     platform::SystemContextForTest user;
     user.version = {10, 0, 19045};
@@ -153,8 +154,8 @@ TEST_F(UploadDispatchTest, EachCheckStartsTheHelperOnceWhenFilesWaitOrTheQueryIs
   const char16_t text[] = u"1";
   static const struct {
     const char* name;
-    bool listed;           // a file waits in the Processing key
-    uint32_t type;         // of "query_lt"; 0: missing
+    bool listed;    // a file waits in the Processing key
+    uint32_t type;  // of "query_lt"; 0: missing
     const void* data;
     uint32_t size;
     bool due;
@@ -189,7 +190,10 @@ TEST_F(UploadDispatchTest, QueryIsDueFromEightHoursOn) {
   static const struct {
     int64_t age;
     bool due;
-  } kCases[] = {{-1, false}, {0, false}, {kQueryAgeSeconds - 1, false}, {kQueryAgeSeconds, true},
+  } kCases[] = {{-1, false},
+                {0, false},
+                {kQueryAgeSeconds - 1, false},
+                {kQueryAgeSeconds, true},
                 {kQueryAgeSeconds + 1, true}};
   for (const auto& c : kCases) {
     SetQword(kSrpKey, SRT("query_lt"), kNow - c.age);
@@ -249,7 +253,7 @@ TEST_F(UploadDispatchTest, QuietPeriodIsOverOnlyStrictlyAfterItsEnd) {
   const uint64_t now = static_cast<uint64_t>(kNow);
   static const struct {
     const char* name;
-    uint32_t start_type;   // 0: missing
+    uint32_t start_type;  // 0: missing
     uint64_t start;
     uint32_t start_size;
     uint32_t silent_type;  // 0: missing
@@ -304,8 +308,8 @@ TEST_F(UploadDispatchTest, AddUploadFileListsTheFileThenChecks) {
   EXPECT_EQ(1u, CReportManager::GetProcessingCount());
   SRCHAR url[64] = {};
   uint32_t type = 0, size = sizeof url;
-  ASSERT_EQ(platform::kErrSuccess, platform::GetRegistryValue(RegRoot::kLocalMachine, kProcessingKey,
-                                                              path, &type, url, &size));
+  ASSERT_EQ(platform::kErrSuccess,
+            platform::GetRegistryValue(RegRoot::kLocalMachine, kProcessingKey, path, &type, url, &size));
   EXPECT_EQ(platform::kRegSz, type);
   EXPECT_EQ("http://upload/here", U8(url));
   EXPECT_EQ(1, HelperStarts());
@@ -335,7 +339,8 @@ TEST_F(UploadDispatchTest, SystemContextFollowsTheSystemsOwnRule) {
     bool windows;  // the answer on Windows
     bool linux;    // the answer on Linux
   } kCases[] = {
-      {"user in session 1", "0::/user.slice/user-0.slice/session-1.scope\n", 10, "root", true, 1, false, false},
+      {"user in session 1", "0::/user.slice/user-0.slice/session-1.scope\n", 10, "root", true, 1, false,
+       false},
       {"service in session 0", "0::/system.slice/lumora.service\n", 10, "LocalService", true, 0, true, true},
       {"old system, SYSTEM", "0::/user.slice\n", 5, "system", true, 0, true, false},
       {"old system, a user in session 0", "0::/init.scope\n", 5, "tester", true, 0, false, false},
@@ -522,16 +527,16 @@ TEST_F(UploadDispatchTest, AMissingOrUnusableHelperIsSilent) {
     const char* name;
     void (*make)(const std::string& path);
   } kCases[] = {
-      {"missing", [](const std::string&) {}},
-      {"a folder", [](const std::string& path) { fs::create_directories(FsPath(path)); }},
+    {"missing", [](const std::string&) {}},
+    {"a folder", [](const std::string& path) { fs::create_directories(FsPath(path)); }},
 #if !defined(_WIN32)
-      {"not executable",
-       [](const std::string& path) {
-         ASSERT_TRUE(sr_test::WriteFileBytes(path, "#!/bin/sh\nexit 0\n"));
-         chmod(path.c_str(), 0644);
-       }},
+    {"not executable",
+     [](const std::string& path) {
+       ASSERT_TRUE(sr_test::WriteFileBytes(path, "#!/bin/sh\nexit 0\n"));
+       chmod(path.c_str(), 0644);
+     }},
 #endif
-      {"not a program", [](const std::string& path) { ASSERT_TRUE(sr_test::WriteFileBytes(path, "text")); }},
+    {"not a program", [](const std::string& path) { ASSERT_TRUE(sr_test::WriteFileBytes(path, "text")); }},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

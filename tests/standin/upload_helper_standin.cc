@@ -73,8 +73,10 @@ std::string Describe(int argc, char** argv) {
   out += "pid=" + std::to_string(getpid()) + "\n";
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("SigBlk:", 0) == 0) out += "sigblk=" + line.substr(line.find_first_not_of(" \t", 7)) + "\n";
-    if (line.rfind("SigIgn:", 0) == 0) out += "sigign=" + line.substr(line.find_first_not_of(" \t", 7)) + "\n";
+    if (line.rfind("SigBlk:", 0) == 0)
+      out += "sigblk=" + line.substr(line.find_first_not_of(" \t", 7)) + "\n";
+    if (line.rfind("SigIgn:", 0) == 0)
+      out += "sigign=" + line.substr(line.find_first_not_of(" \t", 7)) + "\n";
   }
 #endif
   return out;

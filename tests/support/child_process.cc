@@ -117,8 +117,8 @@ ChildProcess StartProgram(const std::string& program, const std::vector<std::str
   // Under Wine a burst of process starts now and then fails for a moment;
   // a test must not lose a child to that, so a failed start is tried again.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    if (CreateProcessW(Widen(program).c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       nullptr, &si, &pi)) {
+    if (CreateProcessW(Widen(program).c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                       &pi)) {
       CloseHandle(pi.hThread);
       child.pid_ = reinterpret_cast<long long>(pi.hProcess);
       return child;

@@ -49,10 +49,9 @@ std::string BesideSelf(const std::string& name);
 
 }  // namespace sr_test
 
-#define SR_TEST_CHILD(name)                                                            \
-  static int SrTestChild_##name(int argc, char** argv);                               \
-  static const bool sr_test_child_registered_##name =                                 \
-      ::sr_test::RegisterChild(#name, &SrTestChild_##name);                            \
+#define SR_TEST_CHILD(name)                                                                                 \
+  static int SrTestChild_##name(int argc, char** argv);                                                     \
+  static const bool sr_test_child_registered_##name = ::sr_test::RegisterChild(#name, &SrTestChild_##name); \
   static int SrTestChild_##name([[maybe_unused]] int argc, [[maybe_unused]] char** argv)
 
 #endif  // STATRELAY_TESTS_SUPPORT_CHILD_PROCESS_H_

@@ -22,8 +22,8 @@ enum class HiveLock {
 bool SetMachineDwordInChild(const std::string& key, const std::string& name, uint32_t value);
 
 // Starts a process that opens the hive of the current system root (which must
-// exist) and takes the lock (kExclusive: while no other process has it open); the constructor returns once it is held (or the
-// child failed: Holding() says which). The destructor releases it.
+// exist) and takes the lock (kExclusive: while no other process has it open); the constructor returns once it
+// is held (or the child failed: Holding() says which). The destructor releases it.
 class HiveLockHolder {
  public:
   HiveLockHolder(HiveLock kind, const std::string& signal_dir);

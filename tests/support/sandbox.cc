@@ -36,9 +36,8 @@ std::string MakeTempDir() {
 #else
   unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
-  fs::path dir = fs::temp_directory_path() /
-                 ("srtest-" + std::to_string(pid) + "-" + std::to_string(stamp) + "-" +
-                  std::to_string(counter++));
+  fs::path dir = fs::temp_directory_path() / ("srtest-" + std::to_string(pid) + "-" + std::to_string(stamp) +
+                                              "-" + std::to_string(counter++));
   fs::create_directories(dir);
   return Utf8Of(dir);
 }

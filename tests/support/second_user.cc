@@ -23,8 +23,8 @@ std::string WhyNoSecondUser() {
 }
 
 int RunAsSecondUser(const std::string& script, const std::vector<std::string>& args) {
-  std::vector<std::string> argv = {"--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh", "-c",
-                                   script, "sh"};
+  std::vector<std::string> argv = {
+      "--reuid=65534", "--regid=65534", "--clear-groups", "/bin/sh", "-c", script, "sh"};
   argv.insert(argv.end(), args.begin(), args.end());
   ChildProcess child = StartProgram(kSetpriv, argv);
   return child.Started() ? child.Wait() : -1;

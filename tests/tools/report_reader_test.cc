@@ -157,7 +157,8 @@ TEST(ReportReaderTest, NamesTheFirstFault) {
   } kCases[] = {
       {"short header", Bytes(100, 0), 100, "file ends inside the 280-byte header (100 bytes)"},
       {"empty file", Bytes(), 0, "file ends inside the 280-byte header (0 bytes)"},
-      {"payload length", with(good, 276, {41}), 276, "payload length 41 does not match the 40 bytes after the header"},
+      {"payload length", with(good, 276, {41}), 276,
+       "payload length 41 does not match the 40 bytes after the header"},
       {"cut file", cut, 276, "payload length 40 does not match the 36 bytes after the header"},
       {"month", with(good, 10, {13}), 10, "save time: month 13 outside 1 to 12"},
       {"hour", with(good, 14, {24}), 14, "save time: hour 24 outside 0 to 23"},
@@ -169,31 +170,37 @@ TEST(ReportReaderTest, NamesTheFirstFault) {
       {"group order", File({kList, kCounter, kChannel}), 299, "counter record 0x05000001 after list records"},
       {"descending", File({with(kCounter, 0, {2}), kCounter, kChannel}), 288,
        "key 0x05000001 does not follow 0x05000002 in ascending order"},
-      {"duplicate", File({kChannel, kChannel}), 293, "key 0x02000001 does not follow 0x02000001 in ascending order"},
-      {"list kind", File({with(kList, 4, {5}), kChannel}), 284, "list kind 5 is neither 3 (texts) nor 4 (numbers)"},
+      {"duplicate", File({kChannel, kChannel}), 293,
+       "key 0x02000001 does not follow 0x02000001 in ascending order"},
+      {"list kind", File({with(kList, 4, {5}), kChannel}), 284,
+       "list kind 5 is neither 3 (texts) nor 4 (numbers)"},
       {"list length past end", File({with(kList, 5, {0x30}), kChannel}), 285,
        "record length 48 runs past the end of the payload"},
       {"list length too small", File({with(kList, 5, {1}), kChannel}), 285,
        "record length 1 is shorter than the item count"},
-      {"numbers length", File({{0x02, 0x00, 0x00, 0x04, 0x04, 0x0A, 0x00, 0x00, 0x00, 0x01, 0x00,
-                                0x01, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00},
-                               kChannel}),
+      {"numbers length",
+       File({{0x02, 0x00, 0x00, 0x04, 0x04, 0x0A, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02,
+              0x00, 0x00, 0x00},
+             kChannel}),
        285, "record length 10 does not match 1 numbers"},
-      {"text terminator", File({with(kList, 17, {0x01}), kChannel}), 297, "text item 0: not terminated by a 16-bit zero"},
+      {"text terminator", File({with(kList, 17, {0x01}), kChannel}), 297,
+       "text item 0: not terminated by a 16-bit zero"},
       {"text past record", File({with(kList, 11, {0x03}), kChannel}), 291,
        "text item 0: 3 characters and terminator run past the record's end"},
       {"count beyond record", File({with(kList, 9, {0x02}), kChannel}), 299,
        "text item 1: character count cut off by the record's end"},
-      {"bytes after items", File({{0x02, 0x00, 0x00, 0x04, 0x03, 0x08, 0x00, 0x00, 0x00, 0x01, 0x00,
-                                   0x00, 0x00, 0x00, 0x00, 0xAA, 0xBB},
-                                  kChannel}),
+      {"bytes after items",
+       File({{0x02, 0x00, 0x00, 0x04, 0x03, 0x08, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xAA,
+              0xBB},
+             kChannel}),
        295, "record length 8 leaves 2 bytes after its 1 texts"},
       {"value kind", File({with(kChannel, 4, {9})}), 284, "value kind 9 is neither 7 (text) nor 8 (number)"},
       {"text value cut", File({with(kChannel, 5, {0x09})}), 285,
        "text value: 9 characters and terminator run past the record's end"},
       {"number value cut", File({kChannel, Bytes(kNumberValue.begin(), kNumberValue.end() - 1)}), 293,
        "number value cut off by the end of the payload"},
-      {"key cut", File({kChannel, {0x05, 0x00}}), 293, "record key cut off by the end of the payload (2 bytes left)"},
+      {"key cut", File({kChannel, {0x05, 0x00}}), 293,
+       "record key cut off by the end of the payload (2 bytes left)"},
       {"no channel", File({kCounter}), 288, "no channel record 0x02000001"},
       {"channel number", File({{0x01, 0x00, 0x00, 0x02, 0x08, 0x01, 0x00, 0x00, 0x00}}), 280,
        "channel record 0x02000001 is not a text"},
@@ -216,8 +223,10 @@ TEST(ReportReaderTest, SalvageKeepsRecordsBeforeTheFault) {
   EXPECT_TRUE(r.values.empty());
   std::string json = srdump::ToJson(r, "f");
   EXPECT_NE(std::string::npos, json.find("\"items\": [\"ab\"]"));
-  EXPECT_NE(std::string::npos,
-            json.find("\"fault\": {\"offset\": 311, \"reason\": \"value kind 9 is neither 7 (text) nor 8 (number)\"}"));
+  EXPECT_NE(
+      std::string::npos,
+      json.find(
+          "\"fault\": {\"offset\": 311, \"reason\": \"value kind 9 is neither 7 (text) nor 8 (number)\"}"));
   EXPECT_NE(std::string::npos, srdump::ToText(r, "f").find("fault           offset 311: value kind 9"));
 }
 

@@ -34,8 +34,10 @@ TEST(SridTest, PrintsExplainsAndSavesOnlyWhenAsked) {
   };
   const Case kCases[] = {
       {{}, {id + "\n"}, false},
-      {{"--explain"}, {"store load        absent", "disks (config2, config14): New", disk[0],
-                       "changed: the disks look new", "store written     no"}, false},
+      {{"--explain"},
+       {"store load        absent", "disks (config2, config14): New", disk[0], "changed: the disks look new",
+        "store written     no"},
+       false},
       {{"--json"}, {"\"identifier\": \"" + id + "\"", "\"state\": \"New\"", "\"saved\": false"}, false},
       {{"--json", "--save"}, {"\"saved\": true"}, true},
       {{"--explain"}, {"disks (config2, config14): Known", "stayed: the disks are known"}, true},
@@ -44,7 +46,8 @@ TEST(SridTest, PrintsExplainsAndSavesOnlyWhenAsked) {
     SCOPED_TRACE(c.args.empty() ? std::string("(none)") : c.args[0] + " ...");
     std::ostringstream out, err;
     EXPECT_EQ(0, RunSridCommand(c.args, out, err));
-    for (const std::string& text : c.expected) EXPECT_NE(std::string::npos, out.str().find(text)) << out.str();
+    for (const std::string& text : c.expected)
+      EXPECT_NE(std::string::npos, out.str().find(text)) << out.str();
     EXPECT_EQ(c.written, platform::FileExists(store));
   }
   std::ostringstream out, err;

@@ -77,9 +77,10 @@ std::string ToJson(const Report& report, const std::string& file) {
   std::string out = "{\n  \"file\": " + JsonString(file);
   if (report.has_header) {
     const Header& h = report.header;
-    out += Format(",\n  \"header\": {\n    \"version\": {\"major\": %u, \"minor\": %u, \"build\": %u, "
-                  "\"revision\": %u},\n",
-                  h.major, h.minor, h.build, h.revision);
+    out += Format(
+        ",\n  \"header\": {\n    \"version\": {\"major\": %u, \"minor\": %u, \"build\": %u, "
+        "\"revision\": %u},\n",
+        h.major, h.minor, h.build, h.revision);
     out += "    \"saved\": " + JsonString(SavedAt(h)) + ",\n";
     out += "    \"identifier\": " + JsonText(h.identifier) + ",\n";
     out += Format("    \"payload_length\": %u\n  }", h.payload_length);

@@ -17,7 +17,6 @@ std::string Format(const char* format, ...) {
   return buffer;
 }
 
-
 void AppendUtf8(std::string* out, char32_t c) {
   if (c < 0x80) {
     *out += static_cast<char>(c);
@@ -98,12 +97,12 @@ class Decoder {
 
   bool ReadHeader() {
     if (!in_.Has(0, kHeaderSize)) {
-      return Fail(in_.size(), Format("file ends inside the %zu-byte header (%zu bytes)", kHeaderSize,
-                                     in_.size()));
+      return Fail(in_.size(),
+                  Format("file ends inside the %zu-byte header (%zu bytes)", kHeaderSize, in_.size()));
     }
     Header& h = report_.header;
-    uint16_t* const fields[] = {&h.major, &h.minor,  &h.build, &h.revision, &h.year,
-                                &h.month, &h.day,    &h.hour,  &h.minute,   &h.second};
+    uint16_t* const fields[] = {&h.major, &h.minor, &h.build, &h.revision, &h.year,
+                                &h.month, &h.day,   &h.hour,  &h.minute,   &h.second};
     for (size_t i = 0; i < 10; ++i) *fields[i] = in_.U16(2 * i);
     h.payload_length = in_.U32(276);
     size_t units = 0;
@@ -115,8 +114,11 @@ class Decoder {
       size_t offset;
       const char* name;
       uint16_t low, high;
-    } kRanges[] = {{10, "month", 1, 12}, {12, "day", 1, 31}, {14, "hour", 0, 23},
-                   {16, "minute", 0, 59}, {18, "second", 0, 59}};
+    } kRanges[] = {{10, "month", 1, 12},
+                   {12, "day", 1, 31},
+                   {14, "hour", 0, 23},
+                   {16, "minute", 0, 59},
+                   {18, "second", 0, 59}};
     for (const auto& r : kRanges) {
       uint16_t v = in_.U16(r.offset);
       if (v < r.low || v > r.high) {
@@ -150,7 +152,8 @@ class Decoder {
       return Fail(*at, Format("%s: %zu characters and terminator run past the record's end", what, n));
     }
     size_t terminator = *at + 2 + 2 * n;
-    if (in_.U16(terminator) != 0) return Fail(terminator, Format("%s: not terminated by a 16-bit zero", what));
+    if (in_.U16(terminator) != 0)
+      return Fail(terminator, Format("%s: not terminated by a 16-bit zero", what));
     *text = in_.Text(*at + 2, n);
     *at = terminator + 2;
     return true;
@@ -166,7 +169,8 @@ class Decoder {
   bool ReadList(size_t at, uint32_t key, size_t* next) {
     if (!in_.Has(at, 11)) return Fail(at, "list record head cut off by the end of the payload");
     uint8_t kind = in_.U8(at + 4);
-    if (kind != 3 && kind != 4) return Fail(at + 4, Format("list kind %u is neither 3 (texts) nor 4 (numbers)", kind));
+    if (kind != 3 && kind != 4)
+      return Fail(at + 4, Format("list kind %u is neither 3 (texts) nor 4 (numbers)", kind));
     uint32_t rest = in_.U32(at + 5);
     if (rest < 2) return Fail(at + 5, Format("record length %u is shorter than the item count", rest));
     if (!in_.Has(at + 9, rest)) {
@@ -183,7 +187,8 @@ class Decoder {
         return Fail(at + 5, Format("record length %u does not match %u numbers", rest, list.count));
       }
       list.numbers.reserve(list.count);
-      for (size_t i = 0; i < list.count; ++i) list.numbers.push_back(static_cast<int32_t>(in_.U32(at + 11 + 4 * i)));
+      for (size_t i = 0; i < list.count; ++i)
+        list.numbers.push_back(static_cast<int32_t>(in_.U32(at + 11 + 4 * i)));
     } else {
       size_t cursor = at + 11;
       for (size_t i = 0; i < list.count; ++i) {
@@ -192,8 +197,8 @@ class Decoder {
         list.texts.push_back(std::move(text));
       }
       if (cursor != end) {
-        return Fail(cursor, Format("record length %u leaves %zu bytes after its %u texts", rest,
-                                   end - cursor, list.count));
+        return Fail(cursor, Format("record length %u leaves %zu bytes after its %u texts", rest, end - cursor,
+                                   list.count));
       }
     }
     report_.lists.push_back(std::move(list));
@@ -240,12 +245,11 @@ class Decoder {
         case 0x05: key_group = kCounters; break;
         case 0x04: key_group = kLists; break;
         case 0x02: key_group = kValues; break;
-        default:
-          Fail(at, Format("key 0x%08X is outside the value, list and counter ranges", key));
-          return;
+        default: Fail(at, Format("key 0x%08X is outside the value, list and counter ranges", key)); return;
       }
       if (key_group < group) {
-        Fail(at, Format("%s record 0x%08X after %s records", kGroupNames[key_group], key, kGroupNames[group]));
+        Fail(at,
+             Format("%s record 0x%08X after %s records", kGroupNames[key_group], key, kGroupNames[group]));
         return;
       }
       if (key_group > group) {

@@ -52,7 +52,7 @@ struct Value {
 };
 
 struct Fault {
-  size_t offset = 0;    // byte offset in the file
+  size_t offset = 0;  // byte offset in the file
   std::string reason;
 };
 
@@ -80,7 +80,8 @@ __attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
 #else
 __attribute__((format(printf, 1, 2)))
 #endif
-std::string Format(const char* format, ...);
+std::string
+Format(const char* format, ...);
 }  // namespace internal
 
 }  // namespace srdump

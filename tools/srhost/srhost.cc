@@ -128,7 +128,8 @@ bool ListedUrl(const std::string& listing, const std::string& file, std::string*
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     size_t at = line.find(marker.substr(0, marker.size() - 4));
-    if (at == std::string::npos || line.compare(0, 4, "    ") != 0 || line.substr(4, at - 4) != file) continue;
+    if (at == std::string::npos || line.compare(0, 4, "    ") != 0 || line.substr(4, at - 4) != file)
+      continue;
     *url = line.size() > at + marker.size() ? line.substr(at + marker.size()) : std::string();
     return true;
   }
@@ -147,14 +148,15 @@ void ShowWrittenWith(const fs::path& folder, const std::string& processing) {
     srdump::Report report = srdump::ReadReport(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     std::string channel = "(none)";
     for (const srdump::Value& value : report.values) {
-      if (value.key == kChannelKey && value.kind == srdump::RecordKind::Text) channel = srdump::Utf8(value.text);
+      if (value.key == kChannelKey && value.kind == srdump::RecordKind::Text)
+        channel = srdump::Utf8(value.text);
     }
     const srdump::Header& h = report.header;
     std::string url;
     const bool listed = ListedUrl(processing, entry.path().string(), &url);
     std::cout << entry.path().filename().string() << ": version " << h.major << "." << h.minor << "."
-              << h.build << "." << h.revision << ", channel \"" << channel << "\", report URL \""
-              << url << "\"" << (listed ? "" : " (not listed in Processing)") << "\n";
+              << h.build << "." << h.revision << ", channel \"" << channel << "\", report URL \"" << url
+              << "\"" << (listed ? "" : " (not listed in Processing)") << "\n";
     any = true;
   }
   if (!any) std::cout << "(no sealed report file)\n";
@@ -185,11 +187,11 @@ void ShowUploadProcess(const fs::path& folder) {
 
 void Record(int worker) {
   for (int i = 0; i < 100; ++i) {
-    SR_W(0x05000010, 0);                                  // a counter of report 0
-    SR_WW(0x05000011, worker, 2);                         // a counter of report 2
-    SR_WW(0x04000010, i, 4);                              // a list of report 4
-    SR_WS(0x02000010, HOST_T("last text"), 0);            // a value of report 0
-    SR_SW(HOST_T("name"), i, 2);                          // accepted, kept by no body
+    SR_W(0x05000010, 0);                        // a counter of report 0
+    SR_WW(0x05000011, worker, 2);               // a counter of report 2
+    SR_WW(0x04000010, i, 4);                    // a list of report 4
+    SR_WS(0x02000010, HOST_T("last text"), 0);  // a value of report 0
+    SR_SW(HOST_T("name"), i, 2);                // accepted, kept by no body
     SR_SS(HOST_T("name"), HOST_T("text"), 4);
   }
   SR_W(0x05000010, 3);  // report 3 has no file: the library logs it

@@ -115,7 +115,8 @@ void PrintExplained(const guid::IdentityReport& r, std::ostream& out) {
                          {"network adapters", "config3, config12", &r.mac}};
   for (const Named& p : parts) {
     const guid::ComponentReport& c = *p.report;
-    out << "\n" << p.name << " (" << p.sections << "): " << StateText(c.result.state) << ", chosen "
+    out << "\n"
+        << p.name << " (" << p.sections << "): " << StateText(c.result.state) << ", chosen "
         << (c.result.value.empty() ? "(none)" : c.result.value) << "\n";
     PrintList("current digests:", c.current, out);
     PrintList("stored list:", c.stored, out);

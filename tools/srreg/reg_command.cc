@@ -40,10 +40,14 @@ struct TypeName {
   const char* name;
 };
 const TypeName kTypes[] = {
-    {kRegNone, "REG_NONE"},         {platform::kRegSz, "REG_SZ"},
-    {platform::kRegExpandSz, "REG_EXPAND_SZ"}, {platform::kRegBinary, "REG_BINARY"},
-    {platform::kRegDword, "REG_DWORD"},        {5, "REG_DWORD_BIG_ENDIAN"},
-    {6, "REG_LINK"},                 {kRegMultiSz, "REG_MULTI_SZ"},
+    {kRegNone, "REG_NONE"},
+    {platform::kRegSz, "REG_SZ"},
+    {platform::kRegExpandSz, "REG_EXPAND_SZ"},
+    {platform::kRegBinary, "REG_BINARY"},
+    {platform::kRegDword, "REG_DWORD"},
+    {5, "REG_DWORD_BIG_ENDIAN"},
+    {6, "REG_LINK"},
+    {kRegMultiSz, "REG_MULTI_SZ"},
     {platform::kRegQword, "REG_QWORD"},
 };
 
@@ -56,13 +60,13 @@ std::string Upper(std::string s) {
 
 // A parsed command line.
 struct Command {
-  std::string op;         // QUERY, ADD, DELETE
-  std::string key;        // as given
+  std::string op;   // QUERY, ADD, DELETE
+  std::string key;  // as given
   RegRoot root = RegRoot::kLocalMachine;
-  std::string root_name;  // HKEY_LOCAL_MACHINE / HKEY_CURRENT_USER
-  std::string path;       // below the root, without trailing '\'
-  bool has_value = false;  // /v or /ve
-  std::string value;       // "" for /ve
+  std::string root_name;    // HKEY_LOCAL_MACHINE / HKEY_CURRENT_USER
+  std::string path;         // below the root, without trailing '\'
+  bool has_value = false;   // /v or /ve
+  std::string value;        // "" for /ve
   bool all_values = false;  // /va
   bool has_type = false;
   std::string type = "REG_SZ";
@@ -137,9 +141,7 @@ Parse ParseArgs(const std::vector<std::string>& args, Command* c) {
   return Parse::kOk;
 }
 
-std::string KeyText(const Command& c) {
-  return c.path.empty() ? c.root_name : c.root_name + "\\" + c.path;
-}
+std::string KeyText(const Command& c) { return c.path.empty() ? c.root_name : c.root_name + "\\" + c.path; }
 
 std::string Hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
@@ -197,7 +199,8 @@ std::string DataText(uint32_t type, const std::string& bytes) {
     size_t start = 0;
     while (true) {
       size_t nul = s.find(SRCHAR(0), start);
-      out += text::ToUtf8(SrStringView(s).substr(start, nul == SrString::npos ? SrString::npos : nul - start));
+      out +=
+          text::ToUtf8(SrStringView(s).substr(start, nul == SrString::npos ? SrString::npos : nul - start));
       if (nul == SrString::npos) break;
       out += "\\0";
       start = nul + 1;
@@ -208,8 +211,8 @@ std::string DataText(uint32_t type, const std::string& bytes) {
 }
 
 void PrintValue(std::ostream& out, const SrString& name, uint32_t type, const std::string& bytes) {
-  out << "    " << (name.empty() ? std::string("(Default)") : text::ToUtf8(name)) << "    "
-      << TypeText(type) << "    " << DataText(type, bytes) << "\n";
+  out << "    " << (name.empty() ? std::string("(Default)") : text::ToUtf8(name)) << "    " << TypeText(type)
+      << "    " << DataText(type, bytes) << "\n";
 }
 
 // Reads a value whole (it may change between the size and the read).
@@ -227,8 +230,7 @@ long ReadValue(const RegistryKey& key, const SrString& name, uint32_t* type, std
   return platform::kErrMoreData;
 }
 
-long EnumValueAt(const RegistryKey& key, uint32_t index, SrString* name, uint32_t* type,
-                 std::string* bytes) {
+long EnumValueAt(const RegistryKey& key, uint32_t index, SrString* name, uint32_t* type, std::string* bytes) {
   for (int attempt = 0; attempt < 8; ++attempt) {
     SRCHAR name_buf[16384];
     uint32_t name_length = 16384;
@@ -251,15 +253,9 @@ long EnumValueAt(const RegistryKey& key, uint32_t index, SrString* name, uint32_
 // Prints a failure of the registry and returns the exit code 1.
 int Fail(std::ostream& err, long code) {
   switch (code) {
-    case platform::kErrFileNotFound:
-      err << kNotFound;
-      break;
-    case platform::kErrAccessDenied:
-      err << "ERROR: Access is denied.\n";
-      break;
-    default:
-      err << "ERROR: The registry operation failed (error " << code << ").\n";
-      break;
+    case platform::kErrFileNotFound: err << kNotFound; break;
+    case platform::kErrAccessDenied: err << "ERROR: Access is denied.\n"; break;
+    default: err << "ERROR: The registry operation failed (error " << code << ").\n"; break;
   }
   return 1;
 }
@@ -360,9 +356,7 @@ std::string TextBytes(const SrString& s) {
 bool EncodeData(const Command& c, uint32_t type, std::string* bytes, std::ostream& err) {
   switch (type) {
     case platform::kRegSz:
-    case platform::kRegExpandSz:
-      *bytes = TextBytes(text::FromUtf8(c.data) + SRCHAR(0));
-      return true;
+    case platform::kRegExpandSz: *bytes = TextBytes(text::FromUtf8(c.data) + SRCHAR(0)); return true;
     case kRegMultiSz: {
       if (c.separator.empty()) {
         err << "ERROR: Invalid syntax.\n";
@@ -435,8 +429,8 @@ int Add(const Command& c, std::istream& in, std::ostream& out, std::ostream& err
     SrString name = text::FromUtf8(c.value);
     uint32_t size = 0;
     if (!c.force && key.QueryValue(name, nullptr, nullptr, &size) == platform::kErrSuccess &&
-        !Confirm(in, out, "Value " + (c.value.empty() ? std::string("(Default)") : c.value) +
-                              " exists, overwrite")) {
+        !Confirm(in, out,
+                 "Value " + (c.value.empty() ? std::string("(Default)") : c.value) + " exists, overwrite")) {
       out << "The operation was canceled by the user.\n";
       return 0;
     }
@@ -487,8 +481,9 @@ int Delete(const Command& c, std::istream& in, std::ostream& out, std::ostream& 
   uint32_t size = 0;
   r = key.QueryValue(name, nullptr, nullptr, &size);
   if (r != platform::kErrSuccess) return Fail(err, r);
-  if (!c.force && !Confirm(in, out, "Delete the registry value " +
-                                        (c.value.empty() ? std::string("(Default)") : c.value))) {
+  if (!c.force &&
+      !Confirm(in, out,
+               "Delete the registry value " + (c.value.empty() ? std::string("(Default)") : c.value))) {
     out << "The operation was canceled by the user.\n";
     return 0;
   }

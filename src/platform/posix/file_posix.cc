@@ -168,9 +168,7 @@ bool File::Seek(uint64_t offset) {
 // The backend keeps no buffers of its own: once Write returns, the bytes are
 // the kernel's and every process sees them. A disk round trip (fsync) is not
 // made; it would dominate each save and no reader needs it.
-bool File::Flush() {
-  return IsOpen() && internal::FileFaultAllows(FileOp::kFlush, path_, nullptr);
-}
+bool File::Flush() { return IsOpen() && internal::FileFaultAllows(FileOp::kFlush, path_, nullptr); }
 
 bool File::Size(uint64_t* size) const {
   if (!IsOpen() || !internal::FileFaultAllows(FileOp::kSize, path_, nullptr)) return false;
@@ -208,8 +206,7 @@ bool FileSize(SrStringView path, uint64_t* size) {
   return true;
 }
 
-bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg,
-                    bool* ran) {
+bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg, bool* ran) {
   *ran = false;
   if (!internal::FileFaultAllows(FileOp::kRename, from, nullptr)) return false;
   Located src;
@@ -262,8 +259,7 @@ bool ReadWholeFile(SrStringView path, uint32_t max_bytes, std::string* bytes) {
   int fd = OpenForReading(path);
   if (fd < 0) return false;
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<uint64_t>(st.st_size) <= max_bytes;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= max_bytes;
   if (ok) {
     bytes->resize(static_cast<size_t>(st.st_size));
     size_t done = 0;
@@ -291,7 +287,7 @@ bool CopyFileTo(SrStringView from, SrStringView to) {
   }
   Located target;
   int out = Locate(to, &target) ? posix::OpenFileAt(target.dir.get(), target.name,
-                                                   O_WRONLY | O_CREAT | O_TRUNC, target.place, target.path)
+                                                    O_WRONLY | O_CREAT | O_TRUNC, target.place, target.path)
                                 : -1;
   bool ok = out >= 0;
   char chunk[65536];
@@ -303,7 +299,10 @@ bool CopyFileTo(SrStringView from, SrStringView to) {
     for (ssize_t done = 0; ok && done < n;) {
       ssize_t w = write(out, chunk + done, static_cast<size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) ok = false; else done += w;
+      if (w <= 0)
+        ok = false;
+      else
+        done += w;
     }
   }
   if (out >= 0) {
@@ -397,8 +396,10 @@ bool CopyToTempFile(SrStringView from, SrStringView prefix, SrString* path) {
     for (ssize_t done = 0; ok && done < n;) {
       ssize_t w = write(out, chunk + done, static_cast<size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) ok = false;
-      else done += w;
+      if (w <= 0)
+        ok = false;
+      else
+        done += w;
     }
   }
   if (in >= 0) close(in);

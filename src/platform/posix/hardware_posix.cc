@@ -34,8 +34,8 @@ namespace platform {
 namespace {
 
 constexpr size_t kMaxDisks = 16;
-constexpr size_t kSmallFile = 4096;         // a sysfs attribute is at most a page
-constexpr size_t kCpuInfoFile = 1u << 20;   // /proc/cpuinfo of a large machine
+constexpr size_t kSmallFile = 4096;        // a sysfs attribute is at most a page
+constexpr size_t kCpuInfoFile = 1u << 20;  // /proc/cpuinfo of a large machine
 
 struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
@@ -272,8 +272,8 @@ void IoDevice::Close() {
   path_.clear();
 }
 
-int IoDevice::Control(uint32_t code, const void* in, uint32_t in_size, void* out,
-                      uint32_t out_size, uint32_t* returned) {
+int IoDevice::Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                      uint32_t* returned) {
   if (returned != nullptr) *returned = 0;
   DeviceAnswers* answers = internal::DeviceReplacement();
   if (!replaced_ || answers == nullptr) return 0;
@@ -322,12 +322,10 @@ std::vector<std::string> QueryPciEthernetAddresses() {
     const std::string dir = net + "/" + name;
     std::string text;
     uint32_t type = 0, length = 0;
-    if (!ReadFile(dir + "/type", kSmallFile, &text) || !ParseSysfsNumber(text, &type) ||
-        type != 1) {
+    if (!ReadFile(dir + "/type", kSmallFile, &text) || !ParseSysfsNumber(text, &type) || type != 1) {
       continue;
     }
-    if (!ReadFile(dir + "/addr_len", kSmallFile, &text) || !ParseSysfsNumber(text, &length) ||
-        length != 6) {
+    if (!ReadFile(dir + "/addr_len", kSmallFile, &text) || !ParseSysfsNumber(text, &length) || length != 6) {
       continue;
     }
     // An interface without IPv4 (its MTU is too small, for one) has no IPv4
@@ -342,8 +340,8 @@ std::vector<std::string> QueryPciEthernetAddresses() {
       // kernel reports it as the hardware's own (not random, not set, not
       // taken from another device, as a bond's is).
       uint32_t assign_type = 0;
-      if (!ReadFile(dir + "/addr_assign_type", kSmallFile, &text) ||
-          !ParseSysfsNumber(text, &assign_type) || assign_type != 0) {
+      if (!ReadFile(dir + "/addr_assign_type", kSmallFile, &text) || !ParseSysfsNumber(text, &assign_type) ||
+          assign_type != 0) {
         continue;
       }
       if (!ReadFile(dir + "/address", kSmallFile, &text) || !ParseMacAddressText(text, address) ||

@@ -46,8 +46,7 @@ void AfterForkInChild() {
 }
 
 void EnsureRegistered() {
-  static const bool registered =
-      pthread_atfork(&PrepareFork, &AfterForkInParent, &AfterForkInChild) == 0;
+  static const bool registered = pthread_atfork(&PrepareFork, &AfterForkInParent, &AfterForkInChild) == 0;
   (void)registered;
 }
 

@@ -7,9 +7,9 @@ namespace platform::posix {
 namespace {
 
 bool IsBlank(char16_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x1A || c == 0x85 || c == 0xA0 ||
-         c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
-         c == 0x202F || c == 0x205F || c == 0x3000;
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x1A || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 SrStringView Trim(SrStringView s) {
@@ -81,8 +81,7 @@ IniDocument::IniDocument(std::string_view bytes) {
     }
     pos = line.end;
     size_t index = lines_.size();
-    SrString decoded =
-        text::FromUtf8(std::string_view(text_).substr(line.begin, line.end - line.begin));
+    SrString decoded = text::FromUtf8(std::string_view(text_).substr(line.begin, line.end - line.begin));
     SrStringView t = Trim(decoded);
     line.blank = t.empty();
     lines_.push_back(line);
@@ -129,9 +128,8 @@ const IniDocument::Entry* IniDocument::FindKey(const SRCHAR* section, const SRCH
   return nullptr;
 }
 
-uint32_t IniDocument::GetString(const SRCHAR* section, const SRCHAR* key,
-                                const SRCHAR* default_value, SRCHAR* buffer,
-                                uint32_t size) const {
+uint32_t IniDocument::GetString(const SRCHAR* section, const SRCHAR* key, const SRCHAR* default_value,
+                                SRCHAR* buffer, uint32_t size) const {
   if (buffer == nullptr || size == 0) return 0;
   SrStringView def(u"", 0);
   if (default_value != nullptr) def = SrStringView(default_value, Len(default_value));
@@ -185,8 +183,7 @@ uint32_t ParseProfileNumber(const SRCHAR* p) {
   return negative ? 0u - total : total;
 }
 
-uint32_t IniDocument::GetInt(const SRCHAR* section, const SRCHAR* key,
-                             int32_t default_value) const {
+uint32_t IniDocument::GetInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value) const {
   SRCHAR buf[30];
   if (GetString(section, key, u"", buf, 30) == 0 || buf[0] == 0) {
     return static_cast<uint32_t>(default_value);
@@ -203,8 +200,7 @@ uint32_t IniDocument::GetSection(const SRCHAR* section, SRCHAR* buffer, uint32_t
   const Section* found = nullptr;
   SrStringView wanted(section, Len(section));
   for (const Section& s : sections_) {
-    if (s.header_line != SIZE_MAX && !s.name.empty() &&
-        text::EqualsIgnoreAsciiCase(s.name, wanted)) {
+    if (s.header_line != SIZE_MAX && !s.name.empty() && text::EqualsIgnoreAsciiCase(s.name, wanted)) {
       found = &s;
       break;
     }
@@ -281,15 +277,14 @@ std::string IniDocument::LineBreakAt(size_t at, bool* break_before) const {
     return "\r";
   }
   *break_before = at > 0 && text_[at - 1] != '\n';
-  if (!lines_.empty() && lines_[0].end - lines_[0].content_end == 2 &&
-      text_[lines_[0].end - 1] == '\n') {
+  if (!lines_.empty() && lines_[0].end - lines_[0].content_end == 2 && text_[lines_[0].end - 1] == '\n') {
     return "\r\n";
   }
   return "\n";
 }
 
-IniDocument::Edit IniDocument::SetString(SrStringView section, SrStringView key,
-                                         SrStringView value, std::string* out) const {
+IniDocument::Edit IniDocument::SetString(SrStringView section, SrStringView key, SrStringView value,
+                                         std::string* out) const {
   section = Trim(section);
   key = Trim(key);
   while (!value.empty() && IsBlank(value.front())) value.remove_prefix(1);

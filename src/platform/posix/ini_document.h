@@ -32,8 +32,8 @@ class IniDocument {
 
   // The reads, with the buffer rules of platform/profile.h. REQUIRES: section,
   // key and default_value NUL-terminated (default may be null).
-  uint32_t GetString(const SRCHAR* section, const SRCHAR* key, const SRCHAR* default_value,
-                     SRCHAR* buffer, uint32_t size) const;
+  uint32_t GetString(const SRCHAR* section, const SRCHAR* key, const SRCHAR* default_value, SRCHAR* buffer,
+                     uint32_t size) const;
   uint32_t GetInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value) const;
   uint32_t GetSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size) const;
   uint32_t GetSectionNames(SRCHAR* buffer, uint32_t size) const;
@@ -42,8 +42,7 @@ class IniDocument {
   // the key when missing), every other line kept byte for byte. *out is set
   // only for kChanged. kRefused: empty names, line breaks or NULs in a text.
   enum class Edit { kChanged, kUnchanged, kRefused };
-  Edit SetString(SrStringView section, SrStringView key, SrStringView value,
-                 std::string* out) const;
+  Edit SetString(SrStringView section, SrStringView key, SrStringView value, std::string* out) const;
 
  private:
   struct Entry {

@@ -174,9 +174,7 @@ MessageWindowImpl* Impl(void* p) { return static_cast<MessageWindowImpl*>(p); }
 MessageWindow::MessageWindow() : impl_(new MessageWindowImpl) {}
 
 #if defined(STATRELAY_TEST_HOOKS)
-bool MessageWindow::SendWaitingForTest() {
-  return t_current != nullptr && t_current->sends.Waiting();
-}
+bool MessageWindow::SendWaitingForTest() { return t_current != nullptr && t_current->sends.Waiting(); }
 #endif
 
 MessageWindow::~MessageWindow() {
@@ -254,9 +252,7 @@ bool MessageWindow::Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error) {
   }
   impl->Wake();
   switch (impl->sends.Finish(rec, timeout_ms)) {
-    case SendList::State::kDone:
-      *error = 0;
-      return true;
+    case SendList::State::kDone: *error = 0; return true;
     case SendList::State::kFailed:  // the loop ended first: the item is the caller's again
       *error = kErrorInvalidWindowHandle;
       return false;
@@ -274,7 +270,8 @@ bool MessageWindow::StartTimer(uintptr_t id, uint32_t period_ms) {
   {
     std::lock_guard<std::mutex> lock(impl->mu);
     int64_t due = NowMs() + period_ms;
-    auto it = std::find_if(impl->timers.begin(), impl->timers.end(), [&](const Timer& t) { return t.id == id; });
+    auto it =
+        std::find_if(impl->timers.begin(), impl->timers.end(), [&](const Timer& t) { return t.id == id; });
     if (it == impl->timers.end()) {
       impl->timers.push_back(Timer{id, period_ms, due});
     } else {

@@ -31,8 +31,8 @@ namespace platform {
 namespace {
 
 bool Allowed(char32_t c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-         c == '_' || c == '{' || c == '}' || c == '-';
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '_' ||
+         c == '{' || c == '}' || c == '-';
 }
 
 // The lock file name of a mutex name: one '_' for every other character (a

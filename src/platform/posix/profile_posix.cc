@@ -80,7 +80,10 @@ bool ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode)
   while (ok && done < bytes.size()) {
     ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false; else done += static_cast<size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      done += static_cast<size_t>(n);
   }
   ok = ok && fchmod(fd, mode) == 0 && fdatasync(fd) == 0;
   ok = close(fd) == 0 && ok;
@@ -112,8 +115,7 @@ uint32_t ReadProfileString(const SRCHAR* section, const SRCHAR* key, const SRCHA
   return IniDocument(bytes).GetString(section, key, default_value, buffer, size);
 }
 
-uint32_t ReadProfileInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value,
-                        const SRCHAR* file) {
+uint32_t ReadProfileInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value, const SRCHAR* file) {
   SRCHAR buf[30];
   if (ReadProfileString(section, key, u"", buf, 30, file) == 0 || buf[0] == 0) {
     return static_cast<uint32_t>(default_value);
@@ -121,8 +123,7 @@ uint32_t ReadProfileInt(const SRCHAR* section, const SRCHAR* key, int32_t defaul
   return posix::ParseProfileNumber(buf);
 }
 
-uint32_t ReadProfileSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size,
-                            const SRCHAR* file) {
+uint32_t ReadProfileSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size, const SRCHAR* file) {
   if (section == nullptr || buffer == nullptr) return 0;
   std::string bytes;
   struct stat st;
@@ -161,8 +162,7 @@ uint32_t ProfileSnapshot::Section(const SRCHAR* section, SRCHAR* buffer, uint32_
   return impl_->document.GetSection(section, buffer, size);
 }
 
-bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value,
-                       const SRCHAR* file) {
+bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value, const SRCHAR* file) {
   if (section == nullptr || key == nullptr || value == nullptr || file == nullptr) return false;
   std::string path = posix::OsPath(text::FromPtr(file));
   std::string bytes;
@@ -171,9 +171,9 @@ bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* v
   Load load = ReadWhole(path, &bytes, &st, true, &place);
   if (load == Load::kFailed || bytes.size() >= kMaxProfileBytes) return false;
   std::string edited;
-  IniDocument::Edit edit = IniDocument(bytes).SetString(
-      SrStringView(section, text::Length(section)), SrStringView(key, text::Length(key)),
-      SrStringView(value, text::Length(value)), &edited);
+  IniDocument::Edit edit = IniDocument(bytes).SetString(SrStringView(section, text::Length(section)),
+                                                        SrStringView(key, text::Length(key)),
+                                                        SrStringView(value, text::Length(value)), &edited);
   if (edit != IniDocument::Edit::kChanged) return edit == IniDocument::Edit::kUnchanged;
   // A new file gets the place's mode (open to every local user, or the
   // user's alone in the per-user root); an existing one keeps its mode.

@@ -351,12 +351,11 @@ bool Connection::Open(const std::string& path, Deadline deadline, long* error) {
   }
   // SQLite gives the side files the mode of the database file.
   int rc = sqlite3_open_v2(path.c_str(), &db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX,
-                           nullptr);
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     LogFailure("opening the hive", path, rc, sqlite3_errstr(rc));
     *error = rc == SQLITE_CANTOPEN || rc == SQLITE_PERM || rc == SQLITE_READONLY ? kErrAccessDenied
-                                                                                  : kErrRegistryIo;
+                                                                                 : kErrRegistryIo;
     CloseDb();
     return false;
   }

@@ -169,8 +169,7 @@ class Statement {
   }
   Statement& Bytes(int i, const std::string& b) {
     static const char kEmpty = 0;  // a zero-length blob, not NULL
-    sqlite3_bind_blob(stmt_, i, b.empty() ? &kEmpty : b.data(), static_cast<int>(b.size()),
-                      SQLITE_TRANSIENT);
+    sqlite3_bind_blob(stmt_, i, b.empty() ? &kEmpty : b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
     return *this;
   }
   int Step() { return sqlite3_step(stmt_); }

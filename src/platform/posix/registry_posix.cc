@@ -75,8 +75,7 @@ long ChildId(Connection* c, int64_t parent, SrStringView name, bool create, int6
   return kErrSuccess;
 }
 
-long WalkPath(Connection* c, int64_t root, const std::vector<SrStringView>& names, bool create,
-              int64_t* id) {
+long WalkPath(Connection* c, int64_t root, const std::vector<SrStringView>& names, bool create, int64_t* id) {
   int64_t at = root;
   for (SrStringView name : names) {
     long r = ChildId(c, at, name, create, &at);
@@ -95,8 +94,7 @@ long CheckKey(Connection* c, int64_t id) {
   return rc == SQLITE_DONE ? kErrKeyDeleted : SqliteFailure(rc);
 }
 
-long UpsertValue(Connection* c, int64_t key, SrStringView name, uint32_t type,
-                 const std::string& bytes) {
+long UpsertValue(Connection* c, int64_t key, SrStringView name, uint32_t type, const std::string& bytes) {
   Statement up(c,
                "INSERT INTO reg_values(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
                "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
@@ -106,8 +104,7 @@ long UpsertValue(Connection* c, int64_t key, SrStringView name, uint32_t type,
 }
 
 // Copies a value out in the manner of RegQueryValueExW.
-long DeliverData(uint32_t stored_type, const std::string& bytes, uint32_t* type, void* data,
-                 uint32_t* size) {
+long DeliverData(uint32_t stored_type, const std::string& bytes, uint32_t* type, void* data, uint32_t* size) {
   if (type != nullptr) *type = stored_type;
   if (size == nullptr) return kErrSuccess;
   uint32_t room = *size;
@@ -236,9 +233,8 @@ long RegistryKey::SetValue(SrStringView name, uint32_t type, const void* data, u
   if (data == nullptr && size != 0) return kErrInvalidParameter;
   if (name.size() > kMaxValueName) return kErrInvalidParameter;
   std::string bytes = StoredData(type, data, size);
-  return OnKey(handle_, true, [&](Connection* c, int64_t key) -> long {
-    return UpsertValue(c, key, name, type, bytes);
-  });
+  return OnKey(handle_, true,
+               [&](Connection* c, int64_t key) -> long { return UpsertValue(c, key, name, type, bytes); });
 }
 
 namespace {
@@ -301,8 +297,8 @@ long RegistryKey::CountSubKeys(uint32_t* count) const {
   return Count(handle_, "SELECT count(*) FROM reg_keys WHERE parent = ?1", count);
 }
 
-long RegistryKey::EnumValue(uint32_t index, SRCHAR* name, uint32_t* name_length, uint32_t* type,
-                            void* data, uint32_t* size) const {
+long RegistryKey::EnumValue(uint32_t index, SRCHAR* name, uint32_t* name_length, uint32_t* type, void* data,
+                            uint32_t* size) const {
   if (name == nullptr || name_length == nullptr) return kErrInvalidParameter;
   if (data != nullptr && size == nullptr) return kErrInvalidParameter;
   SrString value_name;
@@ -347,8 +343,8 @@ long RegistryKey::EnumSubKey(uint32_t index, SrString* name) const {
 
 // Key and value in one read transaction (the library reads its switches at
 // every save).
-long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
-                      void* data, uint32_t* size) {
+long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type, void* data,
+                      uint32_t* size) {
   if (data != nullptr && size == nullptr) return kErrInvalidParameter;
   uint32_t stored_type = 0;
   std::string bytes;
@@ -359,15 +355,14 @@ long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32
   return DeliverData(stored_type, bytes, type, data, size);
 }
 
-long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
-                      const void* data, uint32_t size) {
+long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type, const void* data,
+                      uint32_t size) {
   if (data == nullptr && size != 0) return kErrInvalidParameter;
   if (name.size() > kMaxValueName) return kErrInvalidParameter;
   std::string bytes = StoredData(type, data, size);
   // Key and value in one transaction.
-  return OnPath(root, path, true, true, [&](Connection* c, int64_t key) -> long {
-    return UpsertValue(c, key, name, type, bytes);
-  });
+  return OnPath(root, path, true, true,
+                [&](Connection* c, int64_t key) -> long { return UpsertValue(c, key, name, type, bytes); });
 }
 
 long DeleteRegistryTree(RegRoot root, SrStringView path, RegView /*view*/) {

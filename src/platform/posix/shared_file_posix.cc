@@ -68,8 +68,8 @@ bool CreateNewSharedFile(SrStringView folder, SrStringView stem, SrString* path)
   static std::atomic<unsigned> counter{0};
   const std::string base = OsPath(stem) + "." + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const auto stamp = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto stamp =
+        static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
     const std::string name = base + std::to_string(counter++) + "-" + std::to_string(stamp % 1000000);
     const std::string full = (os_folder == "/" ? std::string() : os_folder) + "/" + name;
     UniqueFd fd(posix::OpenFileAt(dir.get(), name, O_RDWR | O_CREAT | O_EXCL, place, full));

@@ -55,8 +55,8 @@ struct Making {
 
 // Opens parts[from, to) one below the other, starting at the folder `start`
 // (taken over). `shown` is the path of `start`, for the log.
-int WalkFrom(int start, const std::vector<std::string>& parts, size_t from, size_t to,
-             const Making& making, const Place& place, std::string shown) {
+int WalkFrom(int start, const std::vector<std::string>& parts, size_t from, size_t to, const Making& making,
+             const Place& place, std::string shown) {
   UniqueFd dir(start);
   if (dir.get() < 0) return -1;
   for (size_t i = from; i < to; ++i) {
@@ -168,8 +168,8 @@ int OpenFolder(const std::string& path, bool create, Place* place) {
   making.create = create;
   making.mode = where.FolderMode();
   if (below_root) {
-    return WalkFrom(OpenRoot(root, root_parts, create, where), parts, root_parts.size(), parts.size(),
-                    making, where, root);
+    return WalkFrom(OpenRoot(root, root_parts, create, where), parts, root_parts.size(), parts.size(), making,
+                    where, root);
   }
   // A relative path (never one the library makes) starts at the working folder.
   return WalkFrom(open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC), parts, 0, parts.size(),

@@ -77,16 +77,16 @@ bool Locate(const std::string& path, Located* at);
 
 // How OpenFileAt treats a link at the file itself.
 enum class FileLink {
-  kRefuse,        // always refused (anything that writes, renames or deletes)
-  kFollowTrusted, // a read outside the root follows a link the walk trusts
+  kRefuse,         // always refused (anything that writes, renames or deletes)
+  kFollowTrusted,  // a read outside the root follows a link the walk trusts
 };
 
 // Opens `name` in the folder `dir` (from OpenFolder or OpenParent at `place`)
 // with `flags` | O_NOFOLLOW | O_CLOEXEC; `path` is the full path, for the log.
 // With O_CREAT, a file this process's user owns gets place's file mode with
 // fchmod when it has another. A link there is refused with ELOOP and logged.
-int OpenFileAt(int dir, const std::string& name, int flags, const Place& place,
-               const std::string& path, FileLink link = FileLink::kRefuse);
+int OpenFileAt(int dir, const std::string& name, int flags, const Place& place, const std::string& path,
+               FileLink link = FileLink::kRefuse);
 
 // True when a link found in the folder `dir` may be followed: outside the
 // root, in a folder only its owner may write, owned by root or by us. (The

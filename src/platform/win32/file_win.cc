@@ -32,8 +32,8 @@ bool File::CreateExclusive(SrStringView path, uint32_t* error) {
   SrString p(path);
   OpenSecurity security;
   HANDLE h = CreateFileW(p.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                         reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Get()),
-                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                         reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Get()), CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     if (error != nullptr) *error = GetLastError();
     return false;
@@ -113,8 +113,7 @@ bool RenameFile(SrStringView from, SrStringView to) {
   return MoveFileW(SrString(from).c_str(), SrString(to).c_str()) != FALSE;
 }
 
-bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg,
-                    bool* ran) {
+bool RenameFileHeld(SrStringView from, SrStringView to, bool (*before)(void* arg), void* arg, bool* ran) {
   *ran = false;
   if (!internal::FileFaultAllows(FileOp::kRename, from, nullptr)) return false;
   // Opened without sharing: nobody else can open, rename or delete the file
@@ -153,8 +152,8 @@ namespace platform {
 bool ReadWholeFile(SrStringView path, uint32_t max_bytes, std::string* bytes) {
   bytes->clear();
   if (!internal::FileFaultAllows(FileOp::kRead, path, nullptr)) return false;
-  HANDLE h = CreateFileW(SrString(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(SrString(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size;
   bool ok = GetFileSizeEx(h, &size) && static_cast<uint64_t>(size.QuadPart) <= max_bytes;
@@ -163,8 +162,7 @@ bool ReadWholeFile(SrStringView path, uint32_t max_bytes, std::string* bytes) {
     DWORD done = 0;
     while (done < bytes->size()) {
       DWORD n = 0;
-      if (!ReadFile(h, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &n,
-                    nullptr) ||
+      if (!ReadFile(h, bytes->data() + done, static_cast<DWORD>(bytes->size() - done), &n, nullptr) ||
           n == 0) {
         break;
       }
@@ -190,8 +188,7 @@ bool RemoveFolderTree(SrStringView path) {
   op.wFunc = FO_DELETE;
   op.pFrom = from.c_str();
   op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted &&
-         !PathFileExistsW(SrString(path).c_str());
+  return SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted && !PathFileExistsW(SrString(path).c_str());
 }
 
 bool FileSize(SrStringView path, uint64_t* size) {

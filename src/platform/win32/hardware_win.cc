@@ -41,8 +41,8 @@ bool IoDevice::Open(SrStringView path, uint32_t access) {
     replaced_ = answers->Open(path_, access);
     return replaced_;
   }
-  HANDLE h = CreateFileW(path_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileW(path_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = h;
   return true;
@@ -54,8 +54,8 @@ void IoDevice::Close() {
   replaced_ = false;
 }
 
-int IoDevice::Control(uint32_t code, const void* in, uint32_t in_size, void* out,
-                      uint32_t out_size, uint32_t* returned) {
+int IoDevice::Control(uint32_t code, const void* in, uint32_t in_size, void* out, uint32_t out_size,
+                      uint32_t* returned) {
   if (returned != nullptr) *returned = 0;
   if (replaced_) {
     DeviceAnswers* answers = internal::DeviceReplacement();
@@ -67,8 +67,8 @@ int IoDevice::Control(uint32_t code, const void* in, uint32_t in_size, void* out
   }
   if (handle_ == nullptr) return 0;
   DWORD got = 0;
-  BOOL result = DeviceIoControl(static_cast<HANDLE>(handle_), code, const_cast<void*>(in), in_size,
-                                out, out_size, &got, nullptr);
+  BOOL result = DeviceIoControl(static_cast<HANDLE>(handle_), code, const_cast<void*>(in), in_size, out,
+                                out_size, &got, nullptr);
   if (returned != nullptr) *returned = got;
   return result;
 }

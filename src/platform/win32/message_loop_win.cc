@@ -10,10 +10,10 @@
 //
 // A post costs no system call while a wake-up is pending or the worker
 // drains: the first poster that finds neither posts one; the worker clears
-// "pending" only when a drain has emptied the queue. The worker drains after every message it takes and before
-// a timer tick, so nothing waits for a wake-up the system refused (a thread
-// holds at most 10,000 posted messages; a flood that fills the queue also
-// brings the messages that drain it), and the cap never drops an item.
+// "pending" only when a drain has emptied the queue. The worker drains after every message it takes and
+// before a timer tick, so nothing waits for a wake-up the system refused (a thread holds at most 10,000
+// posted messages; a flood that fills the queue also brings the messages that drain it), and the cap never
+// drops an item.
 //
 // Order: a sent wake-up is delivered ahead of posted messages, and a drain
 // runs waiting sent items before the next posted one; posted items run in the
@@ -236,8 +236,8 @@ bool MessageWindow::Create(Handler* handler) {
   MessageWindowImpl* impl = Impl(impl_);
   HMODULE module = GetModuleHandleW(nullptr);
   if (module == nullptr) return false;
-  HWND hwnd = CreateWindowExW(0, L"Static", L"", WS_CHILD, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module,
-                              nullptr);
+  HWND hwnd =
+      CreateWindowExW(0, L"Static", L"", WS_CHILD, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
   if (hwnd == nullptr) return false;
   impl->handler = handler;
   impl->token = NewToken(impl);
@@ -324,9 +324,7 @@ bool MessageWindow::Send(LoopItem* item, uint32_t timeout_ms, uint32_t* error) {
     if (e == ERROR_INVALID_WINDOW_HANDLE) impl->wakes_in_flight.fetch_sub(1, std::memory_order_acq_rel);
   }
   switch (impl->sends.Finish(rec, 0)) {
-    case SendList::State::kDone:
-      *error = 0;
-      return true;
+    case SendList::State::kDone: *error = 0; return true;
     case SendList::State::kFailed:  // the loop ended first: the item is the caller's again
       *error = ERROR_INVALID_WINDOW_HANDLE;
       return false;

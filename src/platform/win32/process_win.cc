@@ -20,8 +20,8 @@ bool StartHiddenProcessImpl(SrStringView executable, SrStringView argument) {
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &info)) {
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
     return false;
   }
   CloseHandle(info.hProcess);

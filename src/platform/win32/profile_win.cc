@@ -9,13 +9,11 @@ uint32_t ReadProfileString(const SRCHAR* section, const SRCHAR* key, const SRCHA
   return GetPrivateProfileStringW(section, key, default_value, buffer, size, file);
 }
 
-uint32_t ReadProfileInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value,
-                        const SRCHAR* file) {
+uint32_t ReadProfileInt(const SRCHAR* section, const SRCHAR* key, int32_t default_value, const SRCHAR* file) {
   return GetPrivateProfileIntW(section, key, default_value, file);
 }
 
-uint32_t ReadProfileSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size,
-                            const SRCHAR* file) {
+uint32_t ReadProfileSection(const SRCHAR* section, SRCHAR* buffer, uint32_t size, const SRCHAR* file) {
   return GetPrivateProfileSectionW(section, buffer, size, file);
 }
 
@@ -38,8 +36,7 @@ uint32_t ProfileSnapshot::Section(const SRCHAR* section, SRCHAR* buffer, uint32_
   return ReadProfileSection(section, buffer, size, impl_->file.c_str());
 }
 
-bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value,
-                       const SRCHAR* file) {
+bool WriteProfileEntry(const SRCHAR* section, const SRCHAR* key, const SRCHAR* value, const SRCHAR* file) {
   return WritePrivateProfileStringW(section, key, value, file) != FALSE;
 }
 

@@ -14,20 +14,15 @@
 namespace platform {
 namespace {
 
-HKEY RootKey(RegRoot root) {
-  return root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
+HKEY RootKey(RegRoot root) { return root == RegRoot::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
 // The view flag for an access below `root`. Calls that take no access mask
 // (RegDeleteTreeW, SHGetValueW) must open the key with it first.
 REGSAM ViewFlag(RegRoot root, RegView view) {
   switch (view) {
-    case RegView::k32:
-      return KEY_WOW64_32KEY;
-    case RegView::k64:
-      return KEY_WOW64_64KEY;
-    case RegView::kLibrary:
-      break;
+    case RegView::k32: return KEY_WOW64_32KEY;
+    case RegView::k64: return KEY_WOW64_64KEY;
+    case RegView::kLibrary: break;
   }
   return root == RegRoot::kLocalMachine ? KEY_WOW64_32KEY : 0;
 }
@@ -71,8 +66,8 @@ long SetValueOn(HKEY key, SrStringView name, uint32_t type, const void* data, ui
 long CreateKey(RegRoot root, SrStringView path, RegView view, SECURITY_ATTRIBUTES* security, HKEY* key) {
   // Windows refuses a leading backslash; Wine does not in every view.
   if (!path.empty() && path.front() == '\\') return kErrBadPathname;
-  return RegCreateKeyExW(RootKey(root), Wide(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | ViewFlag(root, view),
-                         security, key, nullptr);
+  return RegCreateKeyExW(RootKey(root), Wide(path).c_str(), 0, nullptr, 0,
+                         KEY_ALL_ACCESS | ViewFlag(root, view), security, key, nullptr);
 }
 
 }  // namespace
@@ -111,8 +106,8 @@ long RegistryKey::QueryValue(SrStringView name, uint32_t* type, void* data, uint
   if (data != nullptr && size == nullptr) return kErrInvalidParameter;
   DWORD t = 0;
   DWORD n = size ? *size : 0;
-  long r = RegQueryValueExW(KeyOf(handle_), Wide(name).c_str(), nullptr, &t,
-                            static_cast<BYTE*>(data), size ? &n : nullptr);
+  long r = RegQueryValueExW(KeyOf(handle_), Wide(name).c_str(), nullptr, &t, static_cast<BYTE*>(data),
+                            size ? &n : nullptr);
   if (r == ERROR_SUCCESS || r == ERROR_MORE_DATA) {
     if (type != nullptr) *type = t;
     if (size != nullptr) *size = n;
@@ -129,8 +124,8 @@ long RegistryKey::CountValues(uint32_t* count) const {
   if (handle_ == nullptr) return kErrInvalidHandle;
   if (count == nullptr) return kErrInvalidParameter;
   DWORD n = 0;
-  long r = RegQueryInfoKeyW(KeyOf(handle_), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &n,
-                            nullptr, nullptr, nullptr, nullptr);
+  long r = RegQueryInfoKeyW(KeyOf(handle_), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &n, nullptr,
+                            nullptr, nullptr, nullptr);
   if (r == ERROR_SUCCESS) *count = n;
   return r;
 }
@@ -139,22 +134,22 @@ long RegistryKey::CountSubKeys(uint32_t* count) const {
   if (handle_ == nullptr) return kErrInvalidHandle;
   if (count == nullptr) return kErrInvalidParameter;
   DWORD n = 0;
-  long r = RegQueryInfoKeyW(KeyOf(handle_), nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr,
-                            nullptr, nullptr, nullptr, nullptr);
+  long r = RegQueryInfoKeyW(KeyOf(handle_), nullptr, nullptr, nullptr, &n, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr);
   if (r == ERROR_SUCCESS) *count = n;
   return r;
 }
 
-long RegistryKey::EnumValue(uint32_t index, SRCHAR* name, uint32_t* name_length, uint32_t* type,
-                            void* data, uint32_t* size) const {
+long RegistryKey::EnumValue(uint32_t index, SRCHAR* name, uint32_t* name_length, uint32_t* type, void* data,
+                            uint32_t* size) const {
   if (handle_ == nullptr) return kErrInvalidHandle;
   if (name == nullptr || name_length == nullptr) return kErrInvalidParameter;
   if (data != nullptr && size == nullptr) return kErrInvalidParameter;
   DWORD name_room = *name_length;
   DWORD t = 0;
   DWORD n = size ? *size : 0;
-  long r = RegEnumValueW(KeyOf(handle_), index, name, &name_room, nullptr, &t,
-                         static_cast<BYTE*>(data), size ? &n : nullptr);
+  long r = RegEnumValueW(KeyOf(handle_), index, name, &name_room, nullptr, &t, static_cast<BYTE*>(data),
+                         size ? &n : nullptr);
   if (r == ERROR_SUCCESS) *name_length = name_room;
   if (r == ERROR_SUCCESS || r == ERROR_MORE_DATA) {
     if (type != nullptr) *type = t;
@@ -173,16 +168,16 @@ long RegistryKey::EnumSubKey(uint32_t index, SrString* name) const {
   return r;
 }
 
-long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type,
-                      void* data, uint32_t* size) {
+long GetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t* type, void* data,
+                      uint32_t* size) {
   RegistryKey key;
   long r = key.Open(root, path, false);
   if (r != kErrSuccess) return r;
   return key.QueryValue(name, type, data, size);
 }
 
-long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type,
-                      const void* data, uint32_t size) {
+long SetRegistryValue(RegRoot root, SrStringView path, SrStringView name, uint32_t type, const void* data,
+                      uint32_t size) {
   if (data == nullptr && size != 0) return kErrInvalidParameter;
   // As SHSetValueW does: a missing key gets the default security (the
   // creator's), never the open descriptor of RegistryKey::Create.

@@ -11,8 +11,7 @@ static_assert(sizeof(SecurityAttributes) == sizeof(SECURITY_ATTRIBUTES));
 static_assert(offsetof(SecurityAttributes, length) == offsetof(SECURITY_ATTRIBUTES, nLength));
 static_assert(offsetof(SecurityAttributes, descriptor) ==
               offsetof(SECURITY_ATTRIBUTES, lpSecurityDescriptor));
-static_assert(offsetof(SecurityAttributes, inherit_handle) ==
-              offsetof(SECURITY_ATTRIBUTES, bInheritHandle));
+static_assert(offsetof(SecurityAttributes, inherit_handle) == offsetof(SECURITY_ATTRIBUTES, bInheritHandle));
 
 OpenSecurity::OpenSecurity() {
   // SECURITY_DESCRIPTOR_MIN_LENGTH: 20 bytes in a 32-bit process, 40 in a 64-bit one.
@@ -27,13 +26,13 @@ OpenSecurity::OpenSecurity() {
   }
   if (descriptor_ != nullptr) {
     PSECURITY_DESCRIPTOR converted = nullptr;
-    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;;;;;LW)", SDDL_REVISION_1,
-                                                             &converted, nullptr)) {
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"S:(ML;;;;;LW)", SDDL_REVISION_1, &converted,
+                                                             nullptr)) {
       BOOL present = FALSE;
       BOOL defaulted = FALSE;
       PACL sacl = nullptr;
-      if (GetSecurityDescriptorSacl(converted, &present, &sacl, &defaulted) && present &&
-          sacl != nullptr && SetSecurityDescriptorSacl(descriptor_, TRUE, sacl, FALSE)) {
+      if (GetSecurityDescriptorSacl(converted, &present, &sacl, &defaulted) && present && sacl != nullptr &&
+          SetSecurityDescriptorSacl(descriptor_, TRUE, sacl, FALSE)) {
         label_source_ = converted;  // the descriptor points into it: keep it alive
       } else {
         LocalFree(converted);

@@ -18,7 +18,7 @@ PathKind GetPathKind(SrStringView path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kNothing
-                                                                            : PathKind::kOther;
+                                                                          : PathKind::kOther;
   }
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::kLink;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
@@ -29,8 +29,8 @@ PathKind GetPathKind(SrStringView path) {
 bool CanReadFile(SrStringView path) {
   if (!internal::FileFaultAllows(FileOp::kRead, path, nullptr)) return false;
   HANDLE h = CreateFileW(SrString(path).c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool regular = GetFileType(h) == FILE_TYPE_DISK;
   CloseHandle(h);
@@ -63,7 +63,8 @@ bool CreateNewSharedFile(SrStringView folder, SrStringView stem, SrString* path)
   for (int attempt = 0; attempt < 100; ++attempt) {
     SrString name = base + std::to_wstring(counter++) + L"-" + std::to_wstring(GetTickCount() % 1000000);
     OpenSecurity security;
-    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Get()), CREATE_NEW,
+    HANDLE h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                           reinterpret_cast<LPSECURITY_ATTRIBUTES>(security.Get()), CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;

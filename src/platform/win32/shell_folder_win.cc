@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-
 #include "platform/path.h"
 
 namespace platform {
@@ -15,8 +14,6 @@ bool ShellFolderPath(int csidl, bool create, SrString* path) {
   return true;
 }
 
-int CreateFolderTree(SrStringView path) {
-  return SHCreateDirectory(nullptr, SrString(path).c_str());
-}
+int CreateFolderTree(SrStringView path) { return SHCreateDirectory(nullptr, SrString(path).c_str()); }
 
 }  // namespace platform

@@ -33,8 +33,8 @@ bool Kernel32Version(DWORD* major, DWORD* minor) {
   if (!GetFileVersionInfoW(path, 0, size, data.data())) return false;
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
-  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) ||
-      fixed == nullptr || length < sizeof(VS_FIXEDFILEINFO)) {
+  if (!VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || fixed == nullptr ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
     return false;
   }
   *major = HIWORD(fixed->dwFileVersionMS);

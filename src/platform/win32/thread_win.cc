@@ -39,8 +39,7 @@ bool Thread::Start(Entry entry, void* arg) {
 
 bool Thread::Wait(uint32_t ms) {
   if (impl_ == nullptr) return false;
-  return WaitForSingleObject(static_cast<HANDLE>(impl_), ms == kWaitForever ? INFINITE : ms) ==
-         WAIT_OBJECT_0;
+  return WaitForSingleObject(static_cast<HANDLE>(impl_), ms == kWaitForever ? INFINITE : ms) == WAIT_OBJECT_0;
 }
 
 void Thread::Close() {
@@ -57,8 +56,7 @@ void Event::Set() { SetEvent(static_cast<HANDLE>(impl_)); }
 void Event::Reset() { ResetEvent(static_cast<HANDLE>(impl_)); }
 bool Event::Wait(uint32_t ms) {
   if (impl_ == nullptr) return false;
-  return WaitForSingleObject(static_cast<HANDLE>(impl_), ms == kWaitForever ? INFINITE : ms) ==
-         WAIT_OBJECT_0;
+  return WaitForSingleObject(static_cast<HANDLE>(impl_), ms == kWaitForever ? INFINITE : ms) == WAIT_OBJECT_0;
 }
 
 uint32_t LastErrorCode() { return GetLastError(); }
