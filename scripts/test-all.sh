@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds every configuration and runs every test:
+# Installs what is missing, checks the layers and the format, builds every
+# configuration (warnings are errors) and runs every test:
 #   Linux native (with the export and install checks), ASan+UBSan, TSan,
 #   Windows x86_64 under wine64, the i686 build (the shipping architecture)
 #   under 32-bit Wine, the i686 shipping DLL with its export check,
@@ -22,6 +23,9 @@ build() {
 
 step "layers of the core's includes"
 cmake/check-layers.sh
+
+step "format (.clang-format)"
+scripts/check-format.sh
 
 step "native"
 build native
